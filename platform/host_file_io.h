@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Host files as the transfer jobs and scripts use them: one handle, plain
+// blocking calls, results as counts or booleans.
+namespace platform {
+
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle InvalidFile = -1;
+
+// An existing file, for reading; others may read it meanwhile.
+FileHandle openFileForReading(const char* path);
+// Created, or emptied when it exists, for writing.
+FileHandle createFileForWriting(const char* path);
+bool fileSize(FileHandle file, std::uint64_t& size);
+bool seekFile(FileHandle file, std::uint64_t offset);
+// Bytes delivered (0 at end of file), or -1 when the read failed.
+std::int64_t readFile(FileHandle file, void* buffer, std::size_t count);
+// Bytes written, or -1 when the write failed.
+std::int64_t writeFile(FileHandle file, const void* buffer, std::size_t count);
+void closeFile(FileHandle file);
+
+}  // namespace platform

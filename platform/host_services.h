@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+// The host-side effects that script lines ask for. Kept behind one seam so
+// tests can record them instead of sleeping, beeping or running commands.
+class HostServices {
+public:
+    virtual ~HostServices() = default;
+    virtual void sleepMilliseconds(std::uint32_t milliseconds) = 0;
+    // A 1000 Hz tone of 100 ms where the platform can play one.
+    virtual void beep() = 0;
+    // Runs a command through the host's command interpreter and waits for it.
+    virtual void shell(const char* command) = 0;
+};
+
+// The real thing for this platform.
+class SystemHostServices final : public HostServices {
+public:
+    void sleepMilliseconds(std::uint32_t milliseconds) override;
+    void beep() override;
+    void shell(const char* command) override;
+};

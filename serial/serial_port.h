@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The one serial line to the target: 8 data bits, no parity, 1 stop bit,
+// CTS output handshake, RTS raised, DTR low, no software flow control.
+// Reads and writes block and report only how many bytes went through:
+//  - read(n) returns once n bytes have arrived, once more than 20 ms pass
+//    between two bytes after the first, or after 10 * n + 100 ms in all;
+//  - write(n) gives up after 10 * n + 250 ms (the target holding CTS low).
+// The operations are virtual so that tests can stand in for the line.
+class SerialPort {
+public:
+    SerialPort() = default;
+    virtual ~SerialPort() = default;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    virtual bool open(const char* portName, std::int32_t baudRate);
+    virtual void close();
+    virtual std::int32_t read(void* buffer, std::int32_t count);
+    virtual std::int32_t write(const void* buffer, std::int32_t count);
+    // Lowers RTS and raises it again at once.
+    virtual void pulseRts();
+
+protected:
+    std::intptr_t handle = -1;
+};
+
+// The device a port name opens on this platform. The name itself is what the
+// banner shows and the settings keep.
+std::string systemPortPath(const std::string& portName);

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "transfer/host_file.h"
+
+class SerialPort;
+
+// A movement of a memory image between a host file and the target, run on a
+// worker thread. The main thread only cancels it and reads its progress,
+// both under the job's one lock.
+class TransferJob : public HostFile {
+public:
+    TransferJob() = default;
+    // Waits for a worker that is still running; the commands never leave one.
+    ~TransferJob() override;
+
+    // Opens the host file (and reads its header where the format has one).
+    virtual bool openFile(const char* path) = 0;
+    // Worker body, host to target.
+    virtual bool send() = 0;
+
+    bool startSend();
+    void cancelAndWait();
+    bool isCancelled();
+    std::uint32_t bytesDone();
+    // True once the worker has ended; waits up to the given time for that.
+    bool waitFinished(std::uint32_t milliseconds);
+    // What the worker's body returned; meaningful once waitFinished is true.
+    bool workerSucceeded();
+
+    // The monitor link protocol, used by the worker bodies.
+    std::int32_t sendWord(SerialPort* port, std::uint32_t value);
+    bool waitForText(SerialPort* port, const char* text);
+    bool sendEchoed(SerialPort* port, const char* text);
+    bool beginBinaryWrite(SerialPort* port);
+    bool endBinaryWrite(SerialPort* port);
+    bool beginBinaryRead(SerialPort* port);
+    bool endBinaryRead(SerialPort* port);
+    bool streamToTarget(SerialPort* port, std::uint32_t address, std::uint32_t length);
+    bool streamFromTarget(SerialPort* port, std::uint32_t address, std::uint32_t length);
+
+protected:
+    // Starts a worker thread on body; false when no thread could be made.
+    bool startWorker(bool (TransferJob::*body)());
+    void addBytes(std::uint32_t count);
+
+private:
+    bool sendHeader(SerialPort* port, std::uint32_t address, std::uint32_t length);
+    void sendAbort(SerialPort* port);
+
+    std::thread thread;
+    std::future<bool> outcome;
+    std::mutex lock;
+    bool cancelRequested = false;
+    std::uint32_t byteCount = 0;
+};
