@@ -1,1 +1,52 @@
-int main() { return 0; }
+// tolvanis: a serial console for a development board's resident monitor.
+#include <cstdio>
+
+#include "app/banner.h"
+#include "app/settings.h"
+#include "console/console.h"
+#include "platform/host_services.h"
+#include "platform/screen.h"
+#include "platform/settings_store.h"
+#include "platform/terminal.h"
+#include "platform/terminal_keyboard.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+void show(Screen& screen, const std::string& text) { screen.write(text.data(), text.size()); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    StdoutScreen screen;
+    switch (findInformationRequest(argc, argv)) {
+    case InformationRequest::Help: show(screen, usageText()); return 0;
+    case InformationRequest::Version: show(screen, versionText()); return 0;
+    case InformationRequest::None: break;
+    }
+
+    platform::watchTerminationSignals();
+    platform::RawTerminal terminal;
+    SerialPort port;
+    TerminalKeyboard keyboard;
+    SystemHostServices host;
+    Console console(keyboard, screen, host);
+
+    StartupSettings settings;
+    const auto store = makeSystemSettingsStore();
+    readStoredSettings(*store, settings);
+    applyArguments(argc, argv, settings);
+    storeSettings(*store, settings);
+
+    show(screen, bannerText(settings));
+    show(screen, "press F1 for help\n\n");
+
+    if (!port.open(settings.portName, settings.baudRate)) {
+        show(screen, "cannot open port\n");
+        // A failure, told to the calling shell as one.
+        return 1;
+    }
+    console.run(&port, settings.hasScript, settings.scriptName.c_str());
+    port.close();
+    return 0;
+}

@@ -1,1 +1,87 @@
-// PLACEHOLDER
+#include "app/settings.h"
+
+#include <cctype>
+#include <cstring>
+#include <limits>
+
+#include "platform/settings_store.h"
+
+namespace {
+
+constexpr const char* PortValue = "tolvanisPort";
+constexpr const char* BaudValue = "tolvanisBaud";
+// Option values are read up to this many characters.
+constexpr std::size_t OptionValueLimit = 99;
+
+// A decimal number at the start of text, as "%d" reads it: leading white
+// space, an optional sign, digits up to the first non-digit. A number that
+// does not fit in 32 bits is no number.
+bool leadingNumber(const char* text, std::int32_t& value) {
+    std::size_t at = 0;
+    while (at < OptionValueLimit && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+    bool negative = false;
+    if (at < OptionValueLimit && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        ++at;
+    }
+    std::int64_t number = 0;
+    std::size_t digits = 0;
+    while (at < OptionValueLimit && std::isdigit(static_cast<unsigned char>(text[at]))) {
+        number = number * 10 + (text[at] - '0');
+        if (number > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return false;
+        ++at;
+        ++digits;
+    }
+    if (digits == 0) return false;
+    if (negative) number = -number;
+    if (number < std::numeric_limits<std::int32_t>::min() ||
+        number > std::numeric_limits<std::int32_t>::max()) {
+        return false;
+    }
+    value = static_cast<std::int32_t>(number);
+    return true;
+}
+
+}  // namespace
+
+void readStoredSettings(SettingsStore& store, StartupSettings& settings) {
+    if (!store.open()) return;
+    char port[StartupSettings::PortNameSize];
+    if (store.readText(PortValue, port, sizeof port)) {
+        std::memcpy(settings.portName, port, sizeof port);
+    }
+    std::int32_t baud = 0;
+    if (store.readNumber(BaudValue, baud)) settings.baudRate = baud;
+}
+
+void applyArguments(int argc, const char* const* argv, StartupSettings& settings) {
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (argument[0] != '-') {
+            settings.hasScript = true;
+            settings.scriptName = argument;
+        } else if (argument[1] == 'p') {
+            std::strncpy(settings.portName, argument + 2, OptionValueLimit);
+            settings.portName[OptionValueLimit] = '\0';
+        } else if (argument[1] == 'b') {
+            std::int32_t baud = 0;
+            if (leadingNumber(argument + 2, baud)) settings.baudRate = baud;
+        }
+        // Any other dash argument is ignored without a message.
+    }
+}
+
+void storeSettings(SettingsStore& store, const StartupSettings& settings) {
+    if (!store.open()) return;
+    store.writeText(PortValue, settings.portName);
+    store.writeNumber(BaudValue, settings.baudRate);
+    store.commit();
+}
+
+InformationRequest findInformationRequest(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) return InformationRequest::Help;
+        if (std::strcmp(argv[i], "--version") == 0) return InformationRequest::Version;
+    }
+    return InformationRequest::None;
+}

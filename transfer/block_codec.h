@@ -16,6 +16,12 @@ inline constexpr int MaxBlockAttempts = 3;
 // 8-bit additive checksum of a whole block.
 std::uint8_t blockChecksum(const std::uint8_t* data);
 
+// One byte to the port; true when it was written.
+bool writeByte(SerialPort* port, std::uint8_t byte);
+// Tells the monitor the exchange is abandoned. Nothing is awaited after it,
+// and whether it went out is not examined.
+void sendAbortByte(SerialPort* port);
+
 // Owns the one block buffer that every transfer moves its data through.
 class BlockCodec {
 public:

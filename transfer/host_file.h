@@ -16,6 +16,10 @@ public:
 
     void close();
     bool isOpen() const { return handle != platform::InvalidFile; }
+    // Reads exactly count bytes, going on after short reads; false at an
+    // early end of the file or a failed read.
+    bool readExactly(void* buffer, std::size_t count);
+    bool writeExactly(const void* buffer, std::size_t count);
 
     platform::FileHandle handle = platform::InvalidFile;
 };

@@ -1,1 +1,117 @@
-// PLACEHOLDER
+// The exchanges with the target's monitor that move memory images: opened by
+// "BWR\r" or "BRD\r", a header with address and length, checksummed blocks,
+// closed by "end binary\r". Runs on the job's worker thread.
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "serial/serial_port.h"
+#include "transfer/block_codec.h"
+#include "transfer/transfer_job.h"
+
+namespace {
+
+// The monitor needs a moment after "BRD\r" before it acknowledges.
+constexpr auto ReadExchangePause = std::chrono::milliseconds(200);
+
+}  // namespace
+
+std::int32_t TransferJob::sendWord(SerialPort* port, std::uint32_t value) {
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+        static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+    return port->write(bytes, 4);
+}
+
+bool TransferJob::sendEchoed(SerialPort* port, const char* text) {
+    for (const char* next = text; *next != '\0'; ++next) {
+        writeByte(port, static_cast<std::uint8_t>(*next));
+        // The echo's value is not compared; a missing echo after the last
+        // byte does not matter either.
+        std::uint8_t echo = 0;
+        if (port->read(&echo, 1) != 1 && next[1] != '\0') return false;
+    }
+    return true;
+}
+
+bool TransferJob::waitForText(SerialPort* port, const char* text) {
+    // The text may arrive with other bytes before, between and after its
+    // characters; a silent line ends the wait.
+    const char* wanted = text;
+    while (*wanted != '\0') {
+        std::uint8_t byte = 0;
+        if (port->read(&byte, 1) != 1) return false;
+        if (byte == static_cast<std::uint8_t>(*wanted)) ++wanted;
+    }
+    return true;
+}
+
+bool TransferJob::beginBinaryWrite(SerialPort* port) {
+    return sendEchoed(port, "BWR\r") && waitForText(port, "binary\r");
+}
+
+bool TransferJob::endBinaryWrite(SerialPort* port) {
+    return writeByte(port, '\r') && waitForText(port, "end binary\r");
+}
+
+bool TransferJob::beginBinaryRead(SerialPort* port) {
+    if (!sendEchoed(port, "BRD\r")) return false;
+    std::this_thread::sleep_for(ReadExchangePause);
+    return waitForText(port, "binary\r");
+}
+
+bool TransferJob::endBinaryRead(SerialPort* port) { return waitForText(port, "end binary\r"); }
+
+bool TransferJob::sendHeader(SerialPort* port, std::uint32_t address, std::uint32_t length) {
+    return writeByte(port, TransferHeaderByte) && sendWord(port, address) == 4 &&
+           sendWord(port, length) == 4;
+}
+
+bool TransferJob::streamToTarget(SerialPort* port, std::uint32_t address, std::uint32_t length) {
+    if (isCancelled()) {
+        sendAbortByte(port);
+        return false;
+    }
+    if (!sendHeader(port, address, length)) return false;
+
+    std::uint8_t* const buffer = blockCodec.buffer;
+    for (std::uint32_t remaining = length; remaining > 0;) {
+        const std::uint32_t count = remaining < BlockSize ? remaining : BlockSize;
+        const bool cancelled = isCancelled();
+        // A final block is padded with zero bytes, never with what an
+        // earlier block or transfer left in the buffer; a file that ends
+        // before the announced length fails rather than send made-up data.
+        std::memset(buffer + count, 0, BlockSize - count);
+        const bool readOk = readExactly(buffer, count);
+        if (cancelled || !readOk) {
+            sendAbortByte(port);
+            return false;
+        }
+        if (!blockCodec.sendBlock(port, this)) return false;
+        addBytes(count);
+        remaining -= count;
+    }
+    return true;
+}
+
+bool TransferJob::streamFromTarget(SerialPort* port, std::uint32_t address, std::uint32_t length) {
+    if (isCancelled()) {
+        sendAbortByte(port);
+        return false;
+    }
+    if (!sendHeader(port, address, length)) return false;
+
+    for (std::uint32_t remaining = length; remaining > 0;) {
+        const std::uint32_t count = remaining < BlockSize ? remaining : BlockSize;
+        const bool cancelled = isCancelled();
+        if (!blockCodec.receiveBlock(port, this)) return false;
+        const bool writeOk = writeExactly(blockCodec.buffer, count);
+        if (cancelled || !writeOk) {
+            sendAbortByte(port);
+            return false;
+        }
+        addBytes(count);
+        remaining -= count;
+    }
+    return true;
+}

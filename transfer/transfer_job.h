@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -45,15 +46,17 @@ public:
 
 protected:
     // Starts a worker thread on body; false when no thread could be made.
-    bool startWorker(bool (TransferJob::*body)());
+    bool startWorker(std::function<bool()> body);
     void addBytes(std::uint32_t count);
 
 private:
     bool sendHeader(SerialPort* port, std::uint32_t address, std::uint32_t length);
-    void sendAbort(SerialPort* port);
+    // Joins a worker that has ended and keeps what its body returned.
+    void collectWorker();
 
     std::thread thread;
     std::future<bool> outcome;
+    bool workerResult = false;
     std::mutex lock;
     bool cancelRequested = false;
     std::uint32_t byteCount = 0;

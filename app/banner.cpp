@@ -1,0 +1,28 @@
+#include "app/banner.h"
+
+#include <cstdio>
+
+#ifndef TOLVANIS_VERSION
+#define TOLVANIS_VERSION "0.0.0"
+#endif
+
+std::string bannerText(const StartupSettings& settings) {
+    // The port name holds at most 99 characters; the rest fits easily.
+    char text[256];
+    std::snprintf(text, sizeof text, "TOLVANIS kembri console - %s - port %s baud %d\n", __DATE__,
+                  settings.portName, static_cast<int>(settings.baudRate));
+    return text;
+}
+
+std::string usageText() {
+    return "usage: tolvanis [-pPORT] [-bBAUDRATE] [SCRIPT]\n"
+           "  -pPORT      serial port, e.g. -pCOM1 or -p/dev/ttyUSB0 (stored for the next start)\n"
+           "  -bBAUDRATE  baud rate, e.g. -b115200 (stored for the next start)\n"
+           "  SCRIPT      script file whose lines run one per monitor prompt\n"
+           "  --help      this text;  --version  the program's version\n"
+           "At the monitor prompt: F1 help, F3 auto, F4 load, F9 F4 dload, F10 F4 dsave,\n"
+           "F10 F2 quit. Where the terminal keeps F1 or F10 for itself, Alt+1 .. Alt+0\n"
+           "stand for F1 .. F10.\n";
+}
+
+std::string versionText() { return "tolvanis " TOLVANIS_VERSION " (built " __DATE__ ")\n"; }

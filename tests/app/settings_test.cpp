@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/banner.h"
+#include "app/settings.h"
+#include "platform/settings_store.h"
+
+namespace {
+
+// A store held in memory; it can be made to refuse opening, like a registry
+// key the user may not write.
+class MemoryStore final : public SettingsStore {
+public:
+    bool open() override { return opens; }
+    bool readText(const char* name, char* buffer, std::size_t size) override {
+        auto it = texts.find(name);
+        if (it == texts.end() || it->second.size() + 1 > size) return false;
+        std::memcpy(buffer, it->second.c_str(), it->second.size() + 1);
+        return true;
+    }
+    bool readNumber(const char* name, std::int32_t& value) override {
+        auto it = numbers.find(name);
+        if (it == numbers.end()) return false;
+        value = it->second;
+        return true;
+    }
+    void writeText(const char* name, const char* value) override { texts[name] = value; }
+    void writeNumber(const char* name, std::int32_t value) override { numbers[name] = value; }
+    void commit() override { ++commits; }
+
+    bool opens = true;
+    std::map<std::string, std::string> texts;
+    std::map<std::string, std::int32_t> numbers;
+    int commits = 0;
+};
+
+StartupSettings settle(MemoryStore& store, std::vector<const char*> arguments) {
+    arguments.insert(arguments.begin(), "tolvanis");
+    StartupSettings settings;
+    readStoredSettings(store, settings);
+    applyArguments(static_cast<int>(arguments.size()), arguments.data(), settings);
+    storeSettings(store, settings);
+    return settings;
+}
+
+TEST(StartupSettings, DefaultsAreUsedAndStoredOnAFirstStart) {
+    MemoryStore store;
+    const StartupSettings settings = settle(store, {});
+    EXPECT_STREQ(settings.portName, "COM1");
+    EXPECT_EQ(settings.baudRate, 115200);
+    EXPECT_FALSE(settings.hasScript);
+    EXPECT_EQ(store.texts["tolvanisPort"], "COM1");
+    EXPECT_EQ(store.numbers["tolvanisBaud"], 115200);
+    EXPECT_EQ(store.commits, 1);
+    EXPECT_EQ(bannerText(settings),
+              std::string("TOLVANIS kembri console - ") + __DATE__ + " - port COM1 baud 115200\n");
+}
+
+TEST(StartupSettings, TheCommandLineIsStoredForTheNextStart) {
+    MemoryStore store;
+    settle(store, {"-pCOM2", "-b9600"});
+    const StartupSettings next = settle(store, {});
+    EXPECT_STREQ(next.portName, "COM2");
+    EXPECT_EQ(next.baudRate, 9600);
+}
+
+TEST(StartupSettings, ALoneDashPTakesAnEmptyNameAndTheNextArgumentIsTheScript) {
+    MemoryStore store;
+    const StartupSettings settings = settle(store, {"-p", "COM2"});
+    EXPECT_STREQ(settings.portName, "");
+    EXPECT_TRUE(settings.hasScript);
+    EXPECT_EQ(settings.scriptName, "COM2");
+    EXPECT_EQ(store.texts["tolvanisPort"], "");
+}
+
+TEST(StartupSettings, BaudRatesAreReadUpToTheFirstNonDigit) {
+    struct Case {
+        const char* argument;
+        std::int32_t baud;
+    };
+    const Case cases[] = {{"-b9600x", 9600},         {"-bfast", 57600},
+                          {"-b", 57600},             {"-b-300", -300},
+                          {"-b 19200", 19200},       {"-b2147483647", 2147483647},
+                          {"-b2147483648", 57600},   {"-b99999999999999999999", 57600}};
+    for (const Case& c : cases) {
+        MemoryStore store;
+        store.numbers["tolvanisBaud"] = 57600;
+        EXPECT_EQ(settle(store, {c.argument}).baudRate, c.baud) << c.argument;
+    }
+}
+
+TEST(StartupSettings, OtherDashArgumentsAreIgnoredAndLaterArgumentsWin) {
+    MemoryStore store;
+    const StartupSettings settings =
+        settle(store, {"first.txt", "-PCOM9", "-x", "-pCOM3", "-b300", "second.txt", "-pCOM4",
+                       "-bnope"});
+    EXPECT_STREQ(settings.portName, "COM4");
+    EXPECT_EQ(settings.baudRate, 300);
+    EXPECT_EQ(settings.scriptName, "second.txt");
+}
+
+TEST(StartupSettings, LongPortNamesAreCutLongScriptNamesAreNot) {
+    MemoryStore store;
+    const std::string port = "-p" + std::string(150, 'a');
+    const std::string script(300, 's');
+    const StartupSettings settings = settle(store, {port.c_str(), script.c_str()});
+    EXPECT_EQ(std::string(settings.portName), std::string(99, 'a'));
+    EXPECT_EQ(store.texts["tolvanisPort"], std::string(99, 'a'));
+    EXPECT_EQ(settings.scriptName, script);
+}
+
+TEST(StartupSettings, AStoreThatCannotBeOpenedLeavesDefaultsAndTheCommandLine) {
+    MemoryStore store;
+    store.opens = false;
+    store.texts["tolvanisPort"] = "COM7";
+    const StartupSettings settings = settle(store, {"-b4800"});
+    EXPECT_STREQ(settings.portName, "COM1");
+    EXPECT_EQ(settings.baudRate, 4800);
+    EXPECT_EQ(store.commits, 0);
+    EXPECT_EQ(store.texts["tolvanisPort"], "COM7");
+}
+
+TEST(StartupSettings, AStoredNameTooLongForItsBufferIsNotUsed) {
+    MemoryStore store;
+    store.texts["tolvanisPort"] = std::string(100, 'x');
+    EXPECT_STREQ(settle(store, {}).portName, "COM1");
+}
+
+TEST(StartupSettings, HelpAndVersionAreFoundAnywhere) {
+    const char* help[] = {"tolvanis", "-pCOM2", "--help"};
+    const char* version[] = {"tolvanis", "--version"};
+    const char* neither[] = {"tolvanis", "-h", "--"};
+    EXPECT_EQ(findInformationRequest(3, help), InformationRequest::Help);
+    EXPECT_EQ(findInformationRequest(2, version), InformationRequest::Version);
+    EXPECT_EQ(findInformationRequest(3, neither), InformationRequest::None);
+}
+
+}  // namespace
