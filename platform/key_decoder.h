@@ -18,13 +18,16 @@ public:
     void flush();
 
     bool hasKey() const { return !keys_.empty(); }
+    // The next code; -1 when there is none.
     int nextKey();
 
 private:
-    void decodeHeld();
+    // Feeds a byte while nothing is held.
+    void start(unsigned char byte);
     void passThroughHeld();
 
-    unsigned char bytes_[16] = {};
+    // Longer than any sequence of the table.
+    unsigned char bytes_[8] = {};
     std::size_t held_ = 0;
     std::deque<int> keys_;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 // The console keyboard: a non-blocking test for a waiting key and an
 // unbuffered, non-echoing read of one key code. Function and cursor keys
 // arrive as two codes, a prefix 0 or 224 and then the scan code.
@@ -13,3 +15,6 @@ public:
     // Blocks until a code is there; NoMoreKeys when the input has ended.
     virtual int readKey() = 0;
 };
+
+// The keyboard of this platform: the terminal on POSIX, the console on Windows.
+std::unique_ptr<Keyboard> makeSystemKeyboard();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "platform/key_decoder.h"
 #include "platform/keyboard.h"
 
@@ -14,9 +16,18 @@ public:
 private:
     // Reads what is there within timeoutMs (0: only what is already waiting).
     void fill(int timeoutMs);
+    // Waits out what is left of the time an incomplete sequence may take.
+    void settlePending();
+    bool haveKey() const;
+    int takeKey();
 
     int fd_;
+    bool decode_;
     bool ended_ = false;
     long long heldSinceMs_ = 0;
     KeyDecoder decoder_;
+    // Undecoded input, when standard input is not a terminal.
+    unsigned char raw_[256] = {};
+    std::size_t rawStart_ = 0;
+    std::size_t rawEnd_ = 0;
 };

@@ -1,0 +1,141 @@
+#include "platform/terminal_keyboard.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+void writeAll(int fd, const std::string& bytes) {
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+// A terminal in raw mode, as the console runs it; the test types into the
+// master side.
+class TerminalKeyboardOnPty : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        termios mode{};
+        ASSERT_EQ(tcgetattr(slave, &mode), 0);
+        cfmakeraw(&mode);
+        ASSERT_EQ(tcsetattr(slave, TCSANOW, &mode), 0);
+    }
+    void TearDown() override {
+        if (master >= 0) {
+            ::close(master);
+        }
+        ::close(slave);
+    }
+
+    // Waits for keyWaiting with a deadline, then reads count codes.
+    std::vector<int> keysAfterWait(TerminalKeyboard& keyboard, std::size_t count) {
+        const auto start = Clock::now();
+        while (!keyboard.keyWaiting() && msSince(start) < 2000) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::vector<int> keys;
+        while (keys.size() < count && keyboard.keyWaiting()) {
+            keys.push_back(keyboard.readKey());
+        }
+        return keys;
+    }
+
+    int master = -1;
+    int slave = -1;
+};
+
+TEST_F(TerminalKeyboardOnPty, DecodesWhatTheTerminalSends) {
+    TerminalKeyboard keyboard(slave);
+    EXPECT_FALSE(keyboard.keyWaiting());
+    writeAll(master, "\x1bOPa\x7f\x03\x1b[21~");
+    EXPECT_EQ(keysAfterWait(keyboard, 7), (std::vector<int>{0, 59, 'a', 8, 3, 0, 68}));
+    EXPECT_FALSE(keyboard.keyWaiting());
+}
+
+TEST_F(TerminalKeyboardOnPty, LoneEscapeIsTheEscKeyAfterAShortWait) {
+    TerminalKeyboard keyboard(slave);
+    writeAll(master, "\x1b");
+    const auto start = Clock::now();
+    const std::vector<int> keys = keysAfterWait(keyboard, 1);
+    const long long elapsed = msSince(start);
+    EXPECT_EQ(keys, (std::vector<int>{27}));
+    EXPECT_GE(elapsed, 40);
+    EXPECT_LT(elapsed, 500);
+}
+
+TEST_F(TerminalKeyboardOnPty, ReadKeyWaitsForTheRestOfASplitSequence) {
+    TerminalKeyboard keyboard(slave);
+    std::thread typist([this] {
+        writeAll(master, "\x1b[");
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        writeAll(master, "B");
+    });
+    const int prefix = keyboard.readKey();
+    const int scan = keyboard.readKey();
+    typist.join();
+    EXPECT_EQ(prefix, 224);
+    EXPECT_EQ(scan, 80);
+}
+
+TEST_F(TerminalKeyboardOnPty, HangUpEndsTheKeys) {
+    TerminalKeyboard keyboard(slave);
+    writeAll(master, "z\x1b");
+    // The terminal goes away while the ESC waits for the rest of a sequence.
+    std::thread hangUp([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        ::close(master);
+    });
+    std::vector<int> keys;
+    for (int key = keyboard.readKey(); key != Keyboard::NoMoreKeys && keys.size() < 3;
+         key = keyboard.readKey()) {
+        keys.push_back(key);
+    }
+    hangUp.join();
+    master = -1;
+    EXPECT_EQ(keys, (std::vector<int>{'z', 27}));
+    const auto start = Clock::now();
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_FALSE(keyboard.keyWaiting());
+    }
+    EXPECT_LT(msSince(start), 100);
+}
+
+TEST(TerminalKeyboardOnPipe, BytesComeRawAndTheEndMeansNoMoreKeys) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    TerminalKeyboard keyboard(pipeFds[0]);
+    writeAll(pipeFds[1], std::string("\x1b[A\x7f\0q", 6));
+    ::close(pipeFds[1]);
+    std::vector<int> keys;
+    for (int key = keyboard.readKey(); key != Keyboard::NoMoreKeys; key = keyboard.readKey()) {
+        keys.push_back(key);
+        ASSERT_LT(keys.size(), 10u);
+    }
+    EXPECT_EQ(keys, (std::vector<int>{27, '[', 'A', 127, 0, 'q'}));
+
+    // After the end the test answers at once, every time.
+    const auto start = Clock::now();
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_FALSE(keyboard.keyWaiting());
+    }
+    EXPECT_LT(msSince(start), 100);
+    EXPECT_EQ(keyboard.readKey(), Keyboard::NoMoreKeys);
+    ::close(pipeFds[0]);
+}
+
+}  // namespace
