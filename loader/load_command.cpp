@@ -1,3 +1,56 @@
-// PLACEHOLDER: replaced by the loader work.
+#include <new>
+
 #include "console/console.h"
-bool Console::load(const char*, SerialPort*) { return false; }
+#include "loader/detect_format.h"
+#include "loader/ecoff_file_job.h"
+#include "loader/exe_file_job.h"
+
+bool Console::load(const char* path, SerialPort* portIn) {
+    starsShown = 0;
+    ExecutableJob* job = nullptr;
+    switch (detectFormat(path)) {
+    case ExeFormat:
+        print("QORA-EXE format\n");
+        job = new (std::nothrow) ExeFileJob();
+        break;
+    case EcoffFormat:
+        print("kembri format\n");
+        job = new (std::nothrow) EcoffFileJob();
+        break;
+    case MissingFile:
+        print("file not found\n");
+        state = Typing;
+        sendChar(keys::Enter);
+        return false;
+    default:
+        print("unknown format\n");
+        state = Typing;
+        sendChar(keys::Enter);
+        return false;
+    }
+
+    // A job that could not be made is reported like a file that could not
+    // be opened: either way there is nothing to send.
+    if (job == nullptr || !job->openFile(path)) {
+        state = Typing;
+        sendChar(keys::Enter);
+        print("cannot open file\n");
+        if (job != nullptr) {
+            if (job->isOpen()) {
+                job->close();
+            }
+            delete job;
+        }
+        return false;
+    }
+    if (!job->start(portIn)) {
+        state = Typing;
+        sendChar(keys::Enter);
+        print("cannot send file\n");
+        job->close();
+        delete job;
+        return false;
+    }
+    // The wait closes the file and deletes the job on every way out.
+    return foregroundWait(job);
+}

@@ -1,0 +1,112 @@
+#include "loader/ecoff_file_job.h"
+
+#include <cstring>
+#include <new>
+
+#include "loader/little_endian.h"
+#include "platform/host_file_io.h"
+
+namespace {
+
+// File header fields.
+constexpr std::size_t SectionCountOffset = 2;
+constexpr std::size_t OptionalHeaderSizeOffset = 16;
+constexpr std::size_t FileFlagsOffset = 18;
+// Optional header fields.
+constexpr std::size_t EntryOffset = 16;
+constexpr std::size_t GpValueOffset = 52;
+// Section header fields.
+constexpr std::size_t NameSize = 8;
+constexpr std::size_t PhysicalAddressOffset = 8;
+constexpr std::size_t SizeOffset = 16;
+constexpr std::size_t FilePositionOffset = 20;
+constexpr std::size_t FlagsOffset = 36;
+
+// One read of exactly count bytes; a record cut short counts as unreadable.
+bool readRecord(platform::FileHandle file, void* buffer, std::size_t count) {
+    return platform::readFile(file, buffer, count) == static_cast<std::int64_t>(count);
+}
+
+bool sameName(const std::uint8_t* sectionName, const char* wanted) {
+    // A name that fills all eight bytes has no terminator and so equals none
+    // of the wanted names, which are all shorter.
+    const void* end = std::memchr(sectionName, 0, NameSize);
+    if (end == nullptr) {
+        return false;
+    }
+    return std::strcmp(reinterpret_cast<const char*>(sectionName), wanted) == 0;
+}
+
+}  // namespace
+
+std::uint32_t EcoffSectionHeader::physicalAddress() const {
+    return readLe32(bytes + PhysicalAddressOffset);
+}
+
+std::uint32_t EcoffSectionHeader::size() const { return readLe32(bytes + SizeOffset); }
+
+std::uint32_t EcoffSectionHeader::filePosition() const {
+    return readLe32(bytes + FilePositionOffset);
+}
+
+std::uint32_t EcoffSectionHeader::flags() const { return readLe32(bytes + FlagsOffset); }
+
+bool isLoadableSection(const EcoffSectionHeader& section) {
+    for (const LoadableSection& loadable : loadableSections) {
+        if ((loadable.flag & section.flags()) != 0 && sameName(section.name(), loadable.name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool EcoffFileJob::openFile(const char* path) {
+    handle = platform::openFileForReading(path);
+    if (handle == platform::InvalidFile) {
+        return false;
+    }
+    std::uint8_t fileHeader[EcoffFileHeaderSize];
+    if (!readRecord(handle, fileHeader, sizeof fileHeader)) {
+        return false;
+    }
+    // Only a linked executable with the usual optional header says where it
+    // starts and what its gp is.
+    if (readLe16(fileHeader + OptionalHeaderSizeOffset) != EcoffOptionalHeaderSize) {
+        return false;
+    }
+    if ((readLe16(fileHeader + FileFlagsOffset) & EcoffExecutableFlag) == 0) {
+        return false;
+    }
+    std::uint8_t optionalHeader[EcoffOptionalHeaderSize];
+    if (!readRecord(handle, optionalHeader, sizeof optionalHeader)) {
+        return false;
+    }
+    gp = readLe32(optionalHeader + GpValueOffset);
+    entry = readLe32(optionalHeader + EntryOffset);
+    sp = defaultStackPointer;
+
+    sectionCount = readLe16(fileHeader + SectionCountOffset);
+    sections.reset(new (std::nothrow) EcoffSectionHeader[sectionCount]);
+    if (sections == nullptr) {
+        return false;
+    }
+    return readRecord(handle, sections.get(),
+                      static_cast<std::size_t>(sectionCount) * EcoffSectionHeaderSize);
+}
+
+bool EcoffFileJob::sendSection(const EcoffSectionHeader& section) {
+    return platform::seekFile(handle, section.filePosition()) && beginBinaryWrite(port) &&
+           streamToTarget(port, section.physicalAddress(), section.size()) &&
+           endBinaryWrite(port);
+}
+
+bool EcoffFileJob::send() {
+    // Each section in an exchange of its own, in table order; the next one
+    // opens as soon as the last has closed.
+    for (std::uint32_t index = 0; index < sectionCount; ++index) {
+        if (isLoadableSection(sections[index]) && !sendSection(sections[index])) {
+            return false;
+        }
+    }
+    return setStartRegisters();
+}

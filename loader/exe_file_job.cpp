@@ -1,0 +1,44 @@
+#include "loader/exe_file_job.h"
+
+#include "loader/little_endian.h"
+#include "platform/host_file_io.h"
+
+namespace {
+
+// Header fields, offsets from the start of the file.
+constexpr std::size_t InitialPcOffset = 0x10;
+constexpr std::size_t InitialGpOffset = 0x14;
+constexpr std::size_t LoadAddressOffset = 0x18;
+constexpr std::size_t LoadSizeOffset = 0x1C;
+constexpr std::size_t StackBaseOffset = 0x30;
+constexpr std::size_t StackSizeOffset = 0x34;
+
+}  // namespace
+
+bool ExeFileJob::openFile(const char* path) {
+    handle = platform::openFileForReading(path);
+    if (handle == platform::InvalidFile) {
+        return false;
+    }
+    std::uint8_t header[ExeHeaderReadSize];
+    // A header cut short by the end of the file is refused: its missing
+    // fields would be guesses.
+    if (platform::readFile(handle, header, sizeof header) !=
+        static_cast<std::int64_t>(sizeof header)) {
+        return false;
+    }
+    entry = readLe32(header + InitialPcOffset);
+    gp = readLe32(header + InitialGpOffset);
+    loadAddress = readLe32(header + LoadAddressOffset);
+    loadSize = readLe32(header + LoadSizeOffset);
+    const std::uint32_t stackTop =
+        readLe32(header + StackBaseOffset) + readLe32(header + StackSizeOffset);
+    sp = stackTop != 0 ? stackTop : defaultStackPointer;
+    return true;
+}
+
+bool ExeFileJob::send() {
+    return platform::seekFile(handle, ExeDataOffset) && beginBinaryWrite(port) &&
+           streamToTarget(port, loadAddress, loadSize) && endBinaryWrite(port) &&
+           setStartRegisters();
+}

@@ -1,0 +1,75 @@
+// The load command's ways out before any worker starts.
+#include <gtest/gtest.h>
+
+#include "console/console.h"
+#include "tests/loader/loader_files.h"
+#include "tests/support/fakes.h"
+
+namespace {
+
+using loadertest::Bytes;
+using loadertest::ScratchDir;
+
+struct Refusal : ::testing::Test {
+    Refusal() { console.port = &line; }
+    fakes::Keys keys;
+    fakes::ScreenText screen;
+    fakes::Host host;
+    fakes::Line line;
+    Console console{keys, screen, host};
+    ScratchDir dir;
+};
+
+TEST_F(Refusal, MissingFile) {
+    console.starsShown = 7;
+    EXPECT_FALSE(console.load(dir.file("missing.exe").c_str(), &line));
+    EXPECT_EQ("file not found\n", screen.text);
+    EXPECT_EQ("\r", line.written);
+    EXPECT_EQ(Typing, console.state);
+    EXPECT_EQ(0, console.starsShown);
+}
+
+TEST_F(Refusal, UnknownFormat) {
+    const std::string path = dir.write("a.bin", Bytes{0x7f, 'E', 'L', 'F', 1, 1, 1, 0, 0});
+    EXPECT_FALSE(console.load(path.c_str(), &line));
+    EXPECT_EQ("unknown format\n", screen.text);
+    EXPECT_EQ("\r", line.written);
+    EXPECT_EQ(Typing, console.state);
+}
+
+TEST_F(Refusal, HeadersThatCannotBeUsed) {
+    struct Case {
+        const char* name;
+        Bytes image;
+        const char* format;
+    };
+    Bytes shortExe = loadertest::exeImage({});
+    shortExe.resize(100);
+    loadertest::EcoffLayout object;
+    object.optionalHeaderSize = 0;
+    loadertest::EcoffLayout notExecutable;
+    notExecutable.flags = 0;
+    const Case cases[] = {
+        {"short.exe", shortExe, "QORA-EXE format\n"},
+        {"object.ecoff", loadertest::ecoffImage(object), "kembri format\n"},
+        {"noexec.ecoff", loadertest::ecoffImage(notExecutable), "kembri format\n"},
+        {"magic-only.ecoff", Bytes{0x62, 0x01}, "kembri format\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        screen.text.clear();
+        line.written.clear();
+        console.state = AtPrompt;
+        const auto openBefore = std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                              std::filesystem::directory_iterator());
+        EXPECT_FALSE(console.load(dir.write(c.name, c.image).c_str(), &line));
+        EXPECT_EQ(std::string(c.format) + "cannot open file\n", screen.text);
+        EXPECT_EQ("\r", line.written);
+        EXPECT_EQ(Typing, console.state);
+        // The refused file was closed.
+        EXPECT_EQ(openBefore, std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                            std::filesystem::directory_iterator()));
+    }
+}
+
+}  // namespace
