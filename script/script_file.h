@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+
+#include "transfer/host_file.h"
+
+class Console;
+class SerialPort;
+
+// One open script file. Lines are fed one per monitor prompt; lines holding
+// "local" run on the host instead of going to the target.
+class ScriptFile : public HostFile {
+public:
+    // A line holds at most LineSize - 1 bytes and a terminating NUL.
+    static constexpr std::int32_t LineSize = 200;
+    // Scripts started by "local auto" nest at most this deep.
+    static constexpr std::int32_t MaxDepth = 16;
+
+    // Opens an existing file for reading at one level below depth; refuses,
+    // without opening anything, past MaxDepth.
+    bool open(const char* path, std::int32_t depth);
+
+    // Reads one line into raw (a line feed ends it and stays in it; at most
+    // size - 1 bytes) and copies it as text into copy, where a NUL byte of
+    // the line ends it. Returns the bytes read into raw; 0 at end of file.
+    std::int32_t readLine(char* copy, char* raw, std::int32_t size);
+
+    // Reads and carries out one line; false when the script is to stop.
+    bool runNextLine(SerialPort* port, Console& console);
+
+    // Hands over the script that a "local auto" line of this one opened.
+    // Whoever runs this script makes it the running one (this one waits as
+    // its caller) and runs its first line at once.
+    ScriptFile* takeCalled();
+
+    std::int32_t depth = 0;
+
+private:
+    bool runLocalLine(const char* text, SerialPort* port, Console& console);
+    bool callScript(const char* path, Console& console);
+
+    ScriptFile* called = nullptr;
+};

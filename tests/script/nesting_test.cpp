@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "script_rig.h"
+
+using scripttest::Rig;
+using Texts = std::vector<std::string>;
+
+namespace {
+
+TEST(ScriptOpen, DepthLimit) {
+    Rig rig;
+    const std::string path = rig.file("any.txt", "x\n");
+
+    ScriptFile deepest;
+    EXPECT_TRUE(deepest.open(path.c_str(), ScriptFile::MaxDepth - 1));
+    EXPECT_EQ(deepest.depth, ScriptFile::MaxDepth);
+    deepest.close();
+
+    ScriptFile tooDeep;
+    EXPECT_FALSE(tooDeep.open(path.c_str(), ScriptFile::MaxDepth));
+    EXPECT_FALSE(tooDeep.isOpen());
+}
+
+TEST(NestedScripts, CallerGoesOnAtItsNextLine) {
+    Rig rig;
+    rig.file("sub.txt", "s1\ns2\n");
+    const std::string main =
+        rig.file("main.txt", "a\nlocal auto " + rig.path("sub.txt") + "\nb\n");
+    rig.console.startScript(main.c_str(), 0, &rig.port);
+    rig.prompt();  // calls sub.txt, whose first line runs at once
+    EXPECT_EQ(rig.port.writes, (Texts{"a\n", "s1\n"}));
+    ASSERT_EQ(rig.console.callers.size(), 1u);
+    EXPECT_EQ(rig.console.script->depth, 2);
+    rig.prompt();
+    rig.prompt();  // sub.txt ends here and main.txt goes on at once
+    EXPECT_EQ(rig.port.writes, (Texts{"a\n", "s1\n", "s2\n", "b\n"}));
+    EXPECT_TRUE(rig.console.callers.empty());
+    rig.prompt();
+    EXPECT_FALSE(rig.console.scriptRunning);
+    EXPECT_EQ(rig.console.script, nullptr);
+}
+
+TEST(NestedScripts, CalledScriptThatEndsAtOnceOrQuits) {
+    Rig rig;
+    rig.file("empty.txt", "");
+    rig.file("stops.txt", "local quit\nnever\n");
+    const std::string main = rig.file(
+        "main.txt", "local auto " + rig.path("empty.txt") + "\nlocal auto " + rig.path("stops.txt") +
+                        "\nend\n");
+    EXPECT_TRUE(rig.console.startScript(main.c_str(), 0, &rig.port));
+    // Neither called script sent anything, so each return ran the next line.
+    EXPECT_EQ(rig.port.writes, (Texts{"end\n"}));
+    EXPECT_TRUE(rig.console.callers.empty());
+}
+
+TEST(NestedScripts, MissingFileStopsTheCallingScript) {
+    Rig rig;
+    const std::string main =
+        rig.file("main.txt", "local auto " + rig.path("missing.txt") + "\nnever\n");
+    EXPECT_FALSE(rig.console.startScript(main.c_str(), 0, &rig.port));
+    EXPECT_EQ(rig.screen.text, "cannot open file\n");
+    EXPECT_EQ(rig.port.writes, (Texts{"\r"}));
+    EXPECT_EQ(rig.console.state, Typing);
+}
+
+TEST(NestedScripts, DepthLimit) {
+    Rig rig;
+    const std::string deep = rig.path("deep.txt");
+    rig.file("deep.txt", "local auto " + deep + "\nx\n");
+    // Sixteen levels open; the sixteenth's call is refused and ends it, and
+    // the fifteenth goes on at its next line.
+    EXPECT_TRUE(rig.console.startScript(deep.c_str(), 0, &rig.port));
+    EXPECT_EQ(rig.screen.text, "cannot open file\n");
+    EXPECT_EQ(rig.port.writes, (Texts{"\r", "x\n"}));
+    EXPECT_EQ(rig.console.script->depth, ScriptFile::MaxDepth - 1);
+    EXPECT_EQ(rig.console.callers.size(), static_cast<std::size_t>(ScriptFile::MaxDepth - 2));
+    for (int level = ScriptFile::MaxDepth - 2; level >= 1; --level) rig.prompt();
+    EXPECT_EQ(rig.port.writes.size(), static_cast<std::size_t>(ScriptFile::MaxDepth));
+    EXPECT_TRUE(rig.console.scriptRunning);
+    rig.prompt();
+    EXPECT_FALSE(rig.console.scriptRunning);
+    EXPECT_TRUE(rig.console.callers.empty());
+}
+
+TEST(NestedScripts, NewScriptReplacesTheWholeStack) {
+    Rig rig;
+    rig.file("sub.txt", "s1\ns2\n");
+    const std::string main = rig.file("main.txt", "local auto " + rig.path("sub.txt") + "\nb\n");
+    rig.console.startScript(main.c_str(), 0, &rig.port);
+    ASSERT_EQ(rig.console.callers.size(), 1u);
+    rig.console.startScript(rig.file("other.txt", "o1\no2\n").c_str(), 0, &rig.port);
+    EXPECT_TRUE(rig.console.callers.empty());
+    for (int i = 0; i < 3; ++i) rig.prompt();
+    EXPECT_EQ(rig.port.writes, (Texts{"s1\n", "o1\n", "o2\n"}));
+    EXPECT_FALSE(rig.console.scriptRunning);
+}
+
+TEST(NestedScripts, CallAndRewindWithoutWaitingDoesNotHoldTheConsole) {
+    Rig rig;
+    rig.file("empty.txt", "");
+    const std::string loop =
+        rig.file("loop.txt", "local auto " + rig.path("empty.txt") + " auto-again\n");
+    // Returns, with the script still there for the next prompt.
+    EXPECT_TRUE(rig.console.startScript(loop.c_str(), 0, &rig.port));
+    EXPECT_TRUE(rig.console.scriptRunning);
+    rig.prompt();
+    EXPECT_TRUE(rig.console.scriptRunning);
+}
+
+TEST(NestedScripts, AutoNeedsABlankAfterIt) {
+    Rig rig;
+    // Trying to open "exec.txt" or "-again" would fail and say so.
+    const std::string main = rig.file("main.txt", "local autoexec.txt\nlocal auto-again\n");
+    EXPECT_TRUE(rig.console.startScript(main.c_str(), 0, &rig.port));
+    rig.prompt();
+    EXPECT_TRUE(rig.port.writes.empty());
+    EXPECT_EQ(rig.screen.text.find("cannot open file"), std::string::npos);
+    EXPECT_TRUE(rig.console.callers.empty());
+}
+
+}  // namespace
