@@ -26,6 +26,8 @@ public:
 
 protected:
     std::intptr_t handle = -1;
+    // The rate the line was opened with; tells how long queued bytes take.
+    std::int32_t lineRate = 0;
 };
 
 // The device a port name opens on this platform. The name itself is what the

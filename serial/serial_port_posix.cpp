@@ -158,6 +158,7 @@ bool SerialPort::open(const char* portName, std::int32_t baudRate) {
     setModemLine(fd.get(), TIOCMBIC, TIOCM_DTR);
     setModemLine(fd.get(), TIOCMBIS, TIOCM_RTS);
     handle = fd.release();
+    lineRate = baudRate;
     return true;
 }
 
@@ -222,7 +223,13 @@ std::int32_t SerialPort::write(const void* buffer, std::int32_t count) {
             tcflush(fd, TCOFLUSH);
             return std::max(0, handed - queued);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::int64_t>(1, deadline - now)));
+        // Wait about as long as the queued bytes take on the line: a whole
+        // millisecond per look would leave the line idle between the short
+        // writes of a block at high rates.
+        const std::int64_t drainUs =
+            static_cast<std::int64_t>(queued) * 10'000'000 / std::max<std::int32_t>(lineRate, 1);
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::clamp<std::int64_t>(drainUs, 20, 1000)));
     }
 }
 

@@ -1,0 +1,106 @@
+#include "bench/bench_support.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace bench {
+
+std::optional<double> cpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(in, text)) return std::nullopt;
+    // The command name may hold blanks and parentheses; fields follow the last ')'.
+    const std::size_t nameEnd = text.rfind(')');
+    if (nameEnd == std::string::npos) return std::nullopt;
+    std::istringstream fields(text.substr(nameEnd + 1));
+    std::string field;
+    // Fields 3 .. 13, then utime (14) and stime (15).
+    for (int i = 3; i <= 13; ++i) {
+        if (!(fields >> field)) return std::nullopt;
+    }
+    unsigned long long userTicks = 0;
+    unsigned long long systemTicks = 0;
+    if (!(fields >> userTicks >> systemTicks)) return std::nullopt;
+    return double(userTicks + systemTicks) / double(sysconf(_SC_CLK_TCK));
+}
+
+std::optional<long> peakMemoryKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return std::nullopt;
+}
+
+double secondsBetween(std::chrono::steady_clock::time_point from,
+                      std::chrono::steady_clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+bool parseOptions(int argc, char** argv, const char* usage, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) {
+            options.quick = true;
+        } else {
+            std::fputs(usage, std::strcmp(argv[i], "--help") == 0 ? stdout : stderr);
+            return false;
+        }
+    }
+    return true;
+}
+
+void Table::print() const {
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows_) {
+        widths.resize(std::max(widths.size(), row.size()), 0);
+        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+    }
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+        std::string line;
+        for (std::size_t c = 0; c < rows_[r].size(); ++c) {
+            const std::string& cell = rows_[r][c];
+            // Names left, numbers right.
+            const std::string pad(widths[c] - cell.size(), ' ');
+            line += c == 0 ? cell + pad : pad + cell;
+            if (c + 1 < rows_[r].size()) line += "  ";
+        }
+        std::puts(line.c_str());
+        if (r == 0) {
+            std::size_t total = 0;
+            for (std::size_t w : widths) total += w + 2;
+            std::puts(std::string(total > 2 ? total - 2 : 0, '-').c_str());
+        }
+    }
+    std::fflush(stdout);
+}
+
+std::string fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string patternBytes(std::size_t size, std::uint32_t seed) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = seed;
+    for (char& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+}  // namespace bench

@@ -1,0 +1,201 @@
+// Transfer throughput, driven through the console's keys as a user would:
+// dload (F9 F4) and dsave (F10 F4) of 2 MiB against the simulated target.
+// Paced runs measure the wire from the first byte of the exchange's command
+// to the last byte of "end binary\r" in the target's transcript; unpaced
+// runs measure the console's own cost.
+#include <cstdio>
+#include <string>
+
+#include "bench/bench_support.h"
+#include "support/e2e_keys.h"
+#include "support/e2e_session.h"
+
+namespace {
+
+constexpr const char* usage =
+    "usage: tolvanis-bench-transfer [--quick]\n"
+    "2 MiB dload at 230400 and 921600 baud, dsave at 115200 and 921600 baud,\n"
+    "both unpaced (256 KiB each with --quick). A full run takes about five and a\nhalf minutes.\n";
+
+constexpr std::uint32_t Address = 0x80010000;
+constexpr std::size_t BlockSize = 2048;
+// Start byte, data, checksum, reply.
+constexpr std::size_t WireBytesPerBlock = BlockSize + 3;
+
+enum class Kind { Dload, Dsave };
+
+struct Run {
+    Kind kind;
+    std::int32_t baud;  // 0: unpaced
+};
+
+struct Result {
+    bool finished = false;
+    bool dataIntact = false;
+    bool failedOnScreen = false;
+    double wireSeconds = 0;  // paced runs only
+    double consoleSeconds = 0;
+    double cpuSeconds = 0;
+    long peakKiB = 0;
+};
+
+std::string hex(std::size_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%zx", value);
+    return text;
+}
+
+// Time of the first byte of `command` among the bytes the target received,
+// and of the last byte of `ending` among those it sent.
+bool wireSpan(const std::vector<sim::TranscriptEntry>& transcript, const std::string& command,
+              const std::string& ending, double& seconds) {
+    std::vector<const sim::TranscriptEntry*> received;
+    std::vector<const sim::TranscriptEntry*> sent;
+    for (const sim::TranscriptEntry& entry : transcript) {
+        (entry.direction == sim::Direction::ToTarget ? received : sent).push_back(&entry);
+    }
+    const auto find = [](const std::vector<const sim::TranscriptEntry*>& entries,
+                         const std::string& text, bool last) -> const sim::TranscriptEntry* {
+        const sim::TranscriptEntry* found = nullptr;
+        for (std::size_t i = 0; i + text.size() <= entries.size(); ++i) {
+            std::size_t k = 0;
+            while (k < text.size() && entries[i + k]->byte == std::uint8_t(text[k])) ++k;
+            if (k < text.size()) continue;
+            found = entries[last ? i + text.size() - 1 : i];
+            if (!last) break;
+        }
+        return found;
+    };
+    const sim::TranscriptEntry* start = find(received, command, false);
+    const sim::TranscriptEntry* end = find(sent, ending, true);
+    if (start == nullptr || end == nullptr) return false;
+    seconds = bench::secondsBetween(start->at, end->at);
+    return true;
+}
+
+Result runTransfer(const Run& run, std::size_t size) {
+    Result result;
+    sim::Options targetOptions;
+    targetOptions.baud = run.baud;
+    e2e::ConsoleOnTarget session(targetOptions);
+    e2e::TempFolder folder;
+    const std::string data = bench::patternBytes(size, run.kind == Kind::Dload ? 17 : 29);
+    const std::string path = folder.file(run.kind == Kind::Dload ? "image.bin" : "saved.bin");
+    if (run.kind == Kind::Dload) {
+        if (!e2e::writeFile(path, data)) return result;
+    } else {
+        session.target().writeMemory(Address, std::vector<std::uint8_t>(data.begin(), data.end()));
+    }
+    if (!session.start(run.baud > 0 ? run.baud : 115200)) {
+        std::fprintf(stderr, "the console did not reach the monitor prompt\n");
+        return result;
+    }
+    e2e::ConsoleProcess& console = session.console();
+    const pid_t pid = console.pid();
+
+    const bool load = run.kind == Kind::Dload;
+    console.sendKeys(std::string(load ? e2e::keys::F9 : e2e::keys::F10) + std::string(e2e::keys::F4));
+    if (!console.waitForScreen(load ? "DLOAD <file> <addr>:" : "DSAVE <file> <addr> <length>:",
+                               e2e::eventTimeout)) {
+        return result;
+    }
+    std::string line = path + " " + hex(Address);
+    if (!load) line += " " + hex(size);
+    std::size_t mark = console.mark();
+    console.sendKeys(line);
+    if (!console.waitForScreen(line, e2e::eventTimeout, mark)) return result;
+
+    mark = console.mark();
+    session.target().clearTranscript();
+    const double blocks = double((size + BlockSize - 1) / BlockSize);
+    const double physicsSeconds = run.baud > 0 ? blocks * WireBytesPerBlock * 10.0 / run.baud : 0;
+    const auto limit = std::chrono::milliseconds(std::int64_t(physicsSeconds * 1500) + 60000);
+    const auto cpuBefore = bench::cpuSeconds(pid);
+    const auto pressed = std::chrono::steady_clock::now();
+    console.sendKeys(e2e::keys::Enter);
+    // The line editor's own line end, then the one that closes the stars.
+    const auto entered = console.findOnScreen("\r\n", e2e::eventTimeout, mark);
+    if (!entered) return result;
+    const auto ended = console.findOnScreen("\r\n", limit, *entered + 2);
+    const auto done = std::chrono::steady_clock::now();
+    if (!ended) return result;
+    const auto cpuAfter = bench::cpuSeconds(pid);
+    const auto peak = bench::peakMemoryKiB(pid);
+    result.finished = true;
+    result.consoleSeconds = bench::secondsBetween(pressed, done);
+    result.cpuSeconds = cpuBefore && cpuAfter ? *cpuAfter - *cpuBefore : -1;
+    result.peakKiB = peak ? *peak : -1;
+    session.waitForPrompt(*ended);
+    result.failedOnScreen = console.screenSince(mark).find("transfer failed") != std::string::npos;
+
+    if (load) {
+        const auto memory = session.target().readMemory(Address, std::uint32_t(size));
+        result.dataIntact = std::string(memory.begin(), memory.end()) == data;
+    } else {
+        result.dataIntact = e2e::readFile(path) == data;
+    }
+    if (run.baud > 0 &&
+        !wireSpan(session.target().transcript(), load ? "BWR\r" : "BRD\r", "end binary\r",
+                  result.wireSeconds)) {
+        result.wireSeconds = 0;
+    }
+    return result;
+}
+
+std::string name(const Run& run) {
+    return std::string(run.kind == Kind::Dload ? "dload" : "dsave") + " " +
+           (run.baud > 0 ? std::to_string(run.baud) : std::string("unpaced"));
+}
+
+std::string outcome(const Result& result) {
+    if (!result.finished) return "did not finish";
+    if (result.failedOnScreen) return "transfer failed";
+    return result.dataIntact ? "intact" : "CORRUPT";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bench::Options options;
+    if (!bench::parseOptions(argc, argv, usage, options)) return 2;
+    const std::size_t size = options.quick ? 256 * 1024 : 2 * 1024 * 1024;
+    const double blocks = double((size + BlockSize - 1) / BlockSize);
+    bool good = true;
+
+    std::printf("Transfers of %zu bytes through the console's keys, the target pacing both\n"
+                "directions. Wire time: first byte of the command to the last of \"end binary\\r\".\n"
+                "Protocol limit: %.0f blocks of %zu wire bytes at baud/10 bytes per second.\n\n",
+                size, blocks, WireBytesPerBlock);
+    bench::Table paced({"transfer", "wire s", "limit s", "of protocol limit", "goal",
+                        "of baud/10", "over limit ms/block", "console s", "data"});
+    for (const Run run : {Run{Kind::Dload, 230400}, Run{Kind::Dload, 921600},
+                          Run{Kind::Dsave, 115200}, Run{Kind::Dsave, 921600}}) {
+        const Result result = runTransfer(run, size);
+        const double limitSeconds = blocks * WireBytesPerBlock * 10.0 / run.baud;
+        const bool timed = result.finished && result.wireSeconds > 0;
+        const double rate = timed ? double(size) / result.wireSeconds : 0;
+        paced.add({name(run), timed ? bench::fixed(result.wireSeconds, 2) : "-",
+                   bench::fixed(limitSeconds, 2),
+                   timed ? bench::fixed(100.0 * limitSeconds / result.wireSeconds, 2) + " %" : "-",
+                   run.kind == Kind::Dload ? ">= 99 %" : ">= 98 %",
+                   timed ? bench::fixed(100.0 * rate / (run.baud / 10.0), 2) + " %" : "-",
+                   timed ? bench::fixed(1000.0 * (result.wireSeconds - limitSeconds) / blocks, 3) : "-",
+                   result.finished ? bench::fixed(result.consoleSeconds, 2) : "-", outcome(result)});
+        good = good && timed && result.dataIntact && !result.failedOnScreen;
+    }
+    paced.print();
+
+    std::printf("\nUnpaced over the pseudo-terminal: the console's own cost (wall time from\n"
+                "Enter to the line end after the stars; CPU of the console meanwhile).\n\n");
+    bench::Table unpaced({"transfer", "console s", "MB/s", "CPU s", "peak memory KiB", "data"});
+    for (const Run run : {Run{Kind::Dload, 0}, Run{Kind::Dsave, 0}}) {
+        const Result result = runTransfer(run, size);
+        unpaced.add({name(run), result.finished ? bench::fixed(result.consoleSeconds, 3) : "-",
+                     result.finished ? bench::fixed(double(size) / result.consoleSeconds / 1e6, 2) : "-",
+                     result.finished && result.cpuSeconds >= 0 ? bench::fixed(result.cpuSeconds, 2) : "-",
+                     result.peakKiB >= 0 ? std::to_string(result.peakKiB) : "-", outcome(result)});
+        good = good && result.finished && result.dataIntact && !result.failedOnScreen;
+    }
+    unpaced.print();
+    return good ? 0 : 1;
+}
