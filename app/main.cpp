@@ -5,10 +5,10 @@
 #include "app/settings.h"
 #include "console/console.h"
 #include "platform/host_services.h"
+#include "platform/keyboard.h"
 #include "platform/screen.h"
 #include "platform/settings_store.h"
 #include "platform/terminal.h"
-#include "platform/terminal_keyboard.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -28,9 +28,9 @@ int main(int argc, char** argv) {
     platform::watchTerminationSignals();
     platform::RawTerminal terminal;
     SerialPort port;
-    TerminalKeyboard keyboard;
+    const auto keyboard = makeSystemKeyboard();
     SystemHostServices host;
-    Console console(keyboard, screen, host);
+    Console console(*keyboard, screen, host);
 
     StartupSettings settings;
     const auto store = makeSystemSettingsStore();
