@@ -35,20 +35,14 @@ bool Console::load(const char* path, SerialPort* portIn) {
         state = Typing;
         sendChar(keys::Enter);
         print("cannot open file\n");
-        if (job != nullptr) {
-            if (job->isOpen()) {
-                job->close();
-            }
-            delete job;
-        }
+        discardJob(job);
         return false;
     }
     if (!job->start(portIn)) {
         state = Typing;
         sendChar(keys::Enter);
         print("cannot send file\n");
-        job->close();
-        delete job;
+        discardJob(job);
         return false;
     }
     // The wait closes the file and deletes the job on every way out.

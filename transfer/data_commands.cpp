@@ -28,10 +28,7 @@ bool Console::dload(const char* path, std::uint32_t address, SerialPort* portIn)
     print(failure);
     state = Typing;
     sendChar(keys::Enter);
-    if (job != nullptr) {
-        if (job->isOpen()) job->close();
-        delete job;
-    }
+    discardJob(job);
     return false;
 }
 
@@ -50,9 +47,6 @@ bool Console::dsave(const char* path, std::uint32_t address, std::uint32_t lengt
     print(failure);
     sendChar(keys::Enter);
     state = Typing;
-    if (job != nullptr) {
-        if (job->isOpen()) job->close();
-        delete job;
-    }
+    discardJob(job);
     return false;
 }
