@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test demo clean bench
+.PHONY: all build test demo clean bench windows windows32 test-windows
 
 all: build
 
@@ -23,3 +23,42 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Windows, cross-built with mingw-w64: the 64-bit build is tested under Wine,
+# the 32-bit one is built. GoogleTest is built first from Debian's sources,
+# with its own flags, for the 64-bit unit tests.
+WIN64_BUILD ?= build-win64
+WIN32_BUILD ?= build-win32
+WINE_HOST_BUILD ?= build-wine-host
+GTEST_SOURCE ?= /usr/src/googletest
+WIN64_GTEST := $(abspath $(WIN64_BUILD))/googletest/install
+
+$(WIN64_GTEST)/lib/cmake/GTest/GTestConfig.cmake:
+	cmake -S $(GTEST_SOURCE) -B $(WIN64_BUILD)/googletest -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	  -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX=$(WIN64_GTEST)
+	cmake --build $(WIN64_BUILD)/googletest -j $(JOBS) --target install
+
+$(WIN64_BUILD)/CMakeCache.txt: $(WIN64_GTEST)/lib/cmake/GTest/GTestConfig.cmake
+	cmake -S . -B $(WIN64_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	  -DGTest_DIR=$(WIN64_GTEST)/lib/cmake/GTest -DTOLVANIS_TEST_AREAS=windows
+
+$(WIN32_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(WIN32_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-i686.cmake \
+	  -DTOLVANIS_TESTS=OFF
+
+windows: $(WIN64_BUILD)/CMakeCache.txt windows32
+	cmake --build $(WIN64_BUILD) -j $(JOBS)
+
+windows32: $(WIN32_BUILD)/CMakeCache.txt
+	cmake --build $(WIN32_BUILD) -j $(JOBS)
+
+test-windows: windows
+	JOBS=$(JOBS) ./tools/wine-test.sh $(WIN64_BUILD) $(WINE_HOST_BUILD)
+
+# libFuzzer targets (clang): FUZZ_SECONDS per target, 60 by default.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz
+fuzz:
+	./fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)

@@ -268,6 +268,9 @@ void SimTarget::Impl::send(Clock::time_point now, bool writable) {
     if (tx.paced()) {
         txLastMove = now;
         tx.moved(count);
+        // The burst ends with its last byte: what is said later starts a new
+        // one, and the idle time in between earns no credit.
+        if (outQueue.empty()) tx.stop();
     }
     sent += long(count);
     lastActivity = now;

@@ -212,7 +212,14 @@ TEST(SimTarget, PacesBothDirections) {
     EXPECT_GE(took, milliseconds(85));
     EXPECT_LE(took, milliseconds(400));
 
-    // Taken in small batches, not all at once.
+    // Taken in small batches, not all at once. The "Y" is logged just after
+    // it is written, so it may reach the transcript a moment after the line.
+    ASSERT_TRUE(s.target.waitUntil(
+        [&] {
+            const auto sent = s.target.bytes(Direction::FromTarget);
+            return !sent.empty() && sent.back() == 'Y';
+        },
+        seconds(1)));
     const auto entries = s.target.transcript();
     const auto last = entries.end() - 2;  // the "Y" follows the block
     const auto first = last - 2049;

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+
+#include "platform/keyboard.h"
+
+// The keyboard of a Windows console: standard input's key events, turned into
+// key codes with translateKeyEvent. When standard input is a pipe or a file
+// instead, its bytes are keys as they come.
+class ConsoleKeyboard final : public Keyboard {
+public:
+    ConsoleKeyboard();
+    bool keyWaiting() override;
+    int readKey() override;
+
+private:
+    enum class Source { Console, Pipe, Stream };
+
+    // Takes what standard input holds now, without waiting; true when that
+    // gave at least one code.
+    bool takeWaiting();
+    bool takeConsoleEvents();
+    bool takePipeBytes();
+    bool takeStreamBytes();
+    // Waits up to timeoutMs for standard input to hold something.
+    void waitForInput(std::uint32_t timeoutMs);
+
+    std::intptr_t input_;
+    Source source_ = Source::Stream;
+    bool ended_ = false;
+    std::deque<int> codes_;
+};

@@ -1,0 +1,90 @@
+#include "platform/host_file_io.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace platform {
+
+namespace {
+
+HANDLE handleOf(FileHandle file) {
+    return reinterpret_cast<HANDLE>(file);
+}
+
+FileHandle fileOf(HANDLE handle) {
+    return reinterpret_cast<FileHandle>(handle);
+}
+
+// One ReadFile or WriteFile moves at most this much; callers go on after a
+// short count.
+constexpr std::size_t LargestTransfer = 1u << 30;
+
+static_assert(InvalidFile == static_cast<FileHandle>(-1), "INVALID_HANDLE_VALUE is -1");
+
+}  // namespace
+
+FileHandle openFileForReading(const char* path) {
+    // Others may read the file meanwhile, not write it.
+    return fileOf(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+FileHandle createFileForWriting(const char* path) {
+    return fileOf(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool fileSize(FileHandle file, std::uint64_t& size) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handleOf(file), &information)) {
+        return false;
+    }
+    size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) |
+           information.nFileSizeLow;
+    return true;
+}
+
+bool seekFile(FileHandle file, std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) {
+        return false;
+    }
+    LONG high = static_cast<LONG>(offset >> 32);
+    SetLastError(NO_ERROR);
+    const DWORD low = SetFilePointer(handleOf(file), static_cast<LONG>(offset & 0xFFFFFFFFu),
+                                     &high, FILE_BEGIN);
+    // The low part may be all ones legitimately; only the error code tells.
+    return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+}
+
+std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
+    DWORD got = 0;
+    const auto asked = static_cast<DWORD>(std::min(count, LargestTransfer));
+    if (!ReadFile(handleOf(file), buffer, asked, &got, nullptr)) {
+        return -1;
+    }
+    return got;
+}
+
+std::int64_t writeFile(FileHandle file, const void* buffer, std::size_t count) {
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        DWORD written = 0;
+        const auto asked = static_cast<DWORD>(std::min(count - done, LargestTransfer));
+        if (!WriteFile(handleOf(file), bytes + done, asked, &written, nullptr) || written == 0) {
+            return -1;
+        }
+        done += written;
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+void closeFile(FileHandle file) {
+    if (file != InvalidFile) {
+        CloseHandle(handleOf(file));
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,108 @@
+#include "platform/terminal.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace platform {
+
+namespace {
+
+// Standard input's console mode before raw mode, and raw mode itself. Only
+// the main thread changes the mode.
+DWORD normalMode = 0;
+DWORD rawMode = 0;
+bool rawActive = false;
+// The guard that entered raw mode; only it leaves it.
+const RawTerminal* rawOwner = nullptr;
+bool exitHandlerInstalled = false;
+
+// Set from the control handler, which runs on a thread of its own.
+std::atomic<bool> terminationFlag{false};
+
+// Once the handler of a close, logoff or shutdown returns, the system ends
+// the process; it waits this long first so that the console loop can see the
+// flag and the entry point return in order. Windows itself allows 5 seconds.
+constexpr DWORD ClosingGraceMs = 4000;
+
+void setMode(DWORD mode) {
+    SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), mode);
+}
+
+void restoreAtExit() {
+    if (rawActive) {
+        setMode(normalMode);
+        rawActive = false;
+    }
+}
+
+BOOL WINAPI onConsoleControl(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+        // In raw mode Ctrl+C is a key for the target. Wine's terminal console
+        // sends it as this event instead; it must not end the console.
+        return TRUE;
+    case CTRL_BREAK_EVENT:
+        terminationFlag = true;
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        terminationFlag = true;
+        Sleep(ClosingGraceMs);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+RawTerminal::RawTerminal() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (rawActive || !GetConsoleMode(input, &normalMode)) {
+        return;
+    }
+    // Keys go to the target as typed: no echo, no line editing, and Ctrl+C
+    // is a key rather than a signal.
+    rawMode = normalMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
+                                               ENABLE_PROCESSED_INPUT);
+    if (!exitHandlerInstalled) {
+        // For ways out that skip the destructor: exit() from anywhere.
+        std::atexit(restoreAtExit);
+        exitHandlerInstalled = true;
+    }
+    setMode(rawMode);
+    rawActive = true;
+    rawOwner = this;
+}
+
+RawTerminal::~RawTerminal() {
+    if (rawOwner == this) {
+        restoreAtExit();
+        rawOwner = nullptr;
+    }
+}
+
+NormalModeWhile::NormalModeWhile() {
+    if (rawActive) {
+        setMode(normalMode);
+    }
+}
+
+NormalModeWhile::~NormalModeWhile() {
+    if (rawActive) {
+        setMode(rawMode);
+    }
+}
+
+void watchTerminationSignals() {
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+bool terminationRequested() {
+    return terminationFlag;
+}
+
+}  // namespace platform

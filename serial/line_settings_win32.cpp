@@ -1,0 +1,53 @@
+#include "serial/line_settings_win32.h"
+
+namespace serial {
+
+namespace {
+
+// '?' stands in for the flow-control and error characters; with software
+// flow control and error replacement off they are never acted on.
+constexpr char UnusedCharacter = '?';
+constexpr WORD FlowControlLimit = 100;
+
+}  // namespace
+
+void applyLineSettings(DCB& dcb, std::int32_t baudRate) {
+    dcb.DCBlength = sizeof(DCB);
+    // Any rate is passed on; the driver refuses those it cannot make.
+    dcb.BaudRate = static_cast<DWORD>(baudRate);
+    dcb.fBinary = 1;
+    dcb.fParity = 0;
+    dcb.fOutxCtsFlow = 1;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fDsrSensitivity = 0;
+    dcb.fTXContinueOnXoff = 1;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = 0;
+    dcb.XonLim = FlowControlLimit;
+    dcb.XoffLim = FlowControlLimit;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.XonChar = UnusedCharacter;
+    dcb.XoffChar = UnusedCharacter;
+    dcb.ErrorChar = UnusedCharacter;
+    dcb.EofChar = 0;
+    dcb.EvtChar = 0;
+}
+
+COMMTIMEOUTS lineTimeouts() {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = 20;
+    timeouts.ReadTotalTimeoutMultiplier = 10;
+    timeouts.ReadTotalTimeoutConstant = 100;
+    timeouts.WriteTotalTimeoutMultiplier = 10;
+    timeouts.WriteTotalTimeoutConstant = 250;
+    return timeouts;
+}
+
+}  // namespace serial

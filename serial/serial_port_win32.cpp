@@ -1,0 +1,69 @@
+#include <windows.h>
+
+#include "serial/line_settings_win32.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+HANDLE handleOf(std::intptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
+}
+
+static_assert(sizeof(DCB) == 28, "the line settings assume the 28-byte DCB");
+
+}  // namespace
+
+bool SerialPort::open(const char* portName, std::int32_t baudRate) {
+    // Plain synchronous access, and no sharing: a port another program holds
+    // fails here.
+    const HANDLE port = CreateFileA(systemPortPath(portName).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    handle = reinterpret_cast<std::intptr_t>(port);
+    if (port == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) {
+        close();
+        return false;
+    }
+    serial::applyLineSettings(dcb, baudRate);
+    if (!SetCommState(port, &dcb)) {
+        close();
+        return false;
+    }
+    COMMTIMEOUTS timeouts = serial::lineTimeouts();
+    SetCommTimeouts(port, &timeouts);
+    return true;
+}
+
+void SerialPort::close() {
+    const HANDLE port = handleOf(handle);
+    if (port != INVALID_HANDLE_VALUE && port != nullptr) {
+        CloseHandle(port);
+    }
+    handle = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+}
+
+std::int32_t SerialPort::read(void* buffer, std::int32_t count) {
+    DWORD got = 0;
+    if (count <= 0 || !ReadFile(handleOf(handle), buffer, static_cast<DWORD>(count), &got, nullptr)) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(got);
+}
+
+std::int32_t SerialPort::write(const void* buffer, std::int32_t count) {
+    DWORD written = 0;
+    if (count <= 0 ||
+        !WriteFile(handleOf(handle), buffer, static_cast<DWORD>(count), &written, nullptr)) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(written);
+}
+
+void SerialPort::pulseRts() {
+    EscapeCommFunction(handleOf(handle), CLRRTS);
+    EscapeCommFunction(handleOf(handle), SETRTS);
+}

@@ -1,0 +1,159 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "serial/serial_port.h"
+
+// A port whose far end is the simulated monitor: the harness that runs these
+// tests names it in TOLVANIS_TEST_PORT (under Wine, a pseudo-terminal mapped
+// as a COM port).
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class InspectablePort : public SerialPort {
+public:
+    HANDLE raw() const { return reinterpret_cast<HANDLE>(handle); }
+};
+
+std::string simulatorPort() {
+    const char* name = std::getenv("TOLVANIS_TEST_PORT");
+    return name != nullptr ? name : "";
+}
+
+// A COM name that no device answers to.
+std::string absentPort() {
+    char target[512];
+    for (int n = 255; n >= 100; --n) {
+        const std::string name = "COM" + std::to_string(n);
+        if (QueryDosDeviceA(name.c_str(), target, sizeof target) == 0) return name;
+    }
+    return "";
+}
+
+// Wine runs Windows programs on Linux; it says so through ntdll.
+bool underWine() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Reads until text has arrived or two seconds have passed.
+std::string readUntil(SerialPort& port, const std::string& text) {
+    std::string got;
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (got.find(text) == std::string::npos && Clock::now() < deadline) {
+        char chunk[10];
+        const std::int32_t count = port.read(chunk, sizeof chunk);
+        got.append(chunk, static_cast<std::size_t>(count > 0 ? count : 0));
+    }
+    return got;
+}
+
+// Reads until the line stays silent for one whole read.
+void drain(SerialPort& port) {
+    char chunk[64];
+    for (int i = 0; i < 100 && port.read(chunk, sizeof chunk) > 0; ++i) {
+    }
+}
+
+class SimulatorPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        name = simulatorPort();
+        if (name.empty()) GTEST_SKIP() << "TOLVANIS_TEST_PORT names no simulated target";
+        ASSERT_TRUE(port.open(name.c_str(), 115200)) << name;
+        drain(port);
+    }
+    void TearDown() override { port.close(); }
+
+    std::string name;
+    InspectablePort port;
+};
+
+TEST_F(SimulatorPort, LineSettingsAndTimeoutsAreApplied) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(port.raw(), &dcb));
+    EXPECT_EQ(115200u, dcb.BaudRate);
+    EXPECT_EQ(8, dcb.ByteSize);
+    EXPECT_EQ(NOPARITY, dcb.Parity);
+    EXPECT_EQ(ONESTOPBIT, dcb.StopBits);
+    EXPECT_EQ(1u, dcb.fOutxCtsFlow);
+    EXPECT_EQ(0u, dcb.fOutX);
+    EXPECT_EQ(0u, dcb.fInX);
+    COMMTIMEOUTS timeouts{};
+    ASSERT_TRUE(GetCommTimeouts(port.raw(), &timeouts));
+    EXPECT_EQ(20u, timeouts.ReadIntervalTimeout);
+    EXPECT_EQ(10u, timeouts.ReadTotalTimeoutMultiplier);
+    EXPECT_EQ(100u, timeouts.ReadTotalTimeoutConstant);
+    EXPECT_EQ(10u, timeouts.WriteTotalTimeoutMultiplier);
+    EXPECT_EQ(250u, timeouts.WriteTotalTimeoutConstant);
+}
+
+TEST_F(SimulatorPort, ACommandGoesOutAndItsAnswerComesBack) {
+    EXPECT_EQ(3, port.write("dr\r", 3));
+    const std::string answer = readUntil(port, ">>");
+    EXPECT_NE(std::string::npos, answer.find("epc")) << answer;
+    EXPECT_NE(std::string::npos, answer.find(">>")) << answer;
+}
+
+TEST_F(SimulatorPort, ReadsOnASilentLineTimeOut) {
+    char chunk[10];
+    auto started = Clock::now();
+    EXPECT_EQ(0, port.read(chunk, 10));
+    auto took = Clock::now() - started;
+    // 10 * 10 + 100 ms; Wine's timers are coarse, so the upper bound is loose.
+    EXPECT_GE(took, std::chrono::milliseconds(180));
+    EXPECT_LT(took, std::chrono::milliseconds(1000));
+
+    started = Clock::now();
+    EXPECT_EQ(0, port.read(chunk, 1));
+    took = Clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(95));
+    EXPECT_LT(took, std::chrono::milliseconds(800));
+}
+
+TEST_F(SimulatorPort, AReadReturnsWhatCameBeforeThePause) {
+    ASSERT_EQ(1, port.write("\r", 1));
+    // The monitor answers a line end with a new line and its prompt, then is
+    // silent: a read of more returns that much once the gap passes.
+    char chunk[200];
+    const auto started = Clock::now();
+    std::int32_t count = port.read(chunk, sizeof chunk);
+    const auto took = Clock::now() - started;
+    EXPECT_GT(count, 0);
+    EXPECT_LT(count, static_cast<std::int32_t>(sizeof chunk));
+    // Far less than the 2100 ms the whole read could take.
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+}
+
+TEST_F(SimulatorPort, TheOpenPortIsNobodyElses) {
+    if (underWine()) GTEST_SKIP() << "Wine does not keep a serial device to its first opener";
+    SerialPort second;
+    EXPECT_FALSE(second.open(name.c_str(), 115200));
+}
+
+TEST_F(SimulatorPort, TheLineWorksAfterAnRtsPulseAndAfterReopening) {
+    port.pulseRts();
+    EXPECT_EQ(1, port.write("\r", 1));
+    EXPECT_NE(std::string::npos, readUntil(port, ">>").find(">>"));
+    port.close();
+    ASSERT_TRUE(port.open(name.c_str(), 9600));
+    drain(port);
+    EXPECT_EQ(1, port.write("\r", 1));
+    EXPECT_NE(std::string::npos, readUntil(port, ">>").find(">>"));
+}
+
+TEST(WindowsSerialPort, APortWithoutADeviceDoesNotOpen) {
+    const std::string name = absentPort();
+    ASSERT_FALSE(name.empty());
+    SerialPort port;
+    EXPECT_FALSE(port.open(name.c_str(), 115200));
+    EXPECT_FALSE(port.open("NOT-A-PORT", 115200));
+}
+
+}  // namespace

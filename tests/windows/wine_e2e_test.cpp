@@ -1,0 +1,229 @@
+// The Windows build under Wine, end to end: tolvanis.exe on a Wine console
+// (a pseudo-terminal), its COM1 the simulated target.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "loader/loader_files.h"
+#include "sim/sim_target.h"
+#include "wine_session.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+// xterm's keys; Wine's console turns them into key events.
+constexpr const char* F1 = "\x1bOP";
+constexpr const char* F2 = "\x1bOQ";
+constexpr const char* F10 = "\x1b[21~";
+constexpr const char* Alt1 = "\x1b" "1";
+
+std::string fromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+wine::Prefix* prefix = nullptr;
+bool prefixReady = false;
+
+class WinePrefixEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        prefix = new wine::Prefix;
+        prefixReady = prefix->setUp();
+    }
+    void TearDown() override {
+        delete prefix;
+        prefix = nullptr;
+    }
+};
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(wine::normalised(part)) != std::string::npos;
+}
+
+std::string hex8(std::uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
+class Wine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(nullptr, prefix);
+        ASSERT_TRUE(prefixReady) << prefix->error();
+        console = fromEnvironment("TOLVANIS_EXE");
+        ASSERT_FALSE(console.empty()) << "TOLVANIS_EXE names no tolvanis.exe";
+    }
+
+    // The simulated target on the pseudo-terminal that the prefix's COM1 opens.
+    std::unique_ptr<sim::SimTarget> startTarget() {
+        sim::Options options;
+        options.linkPath = prefix->comLink();
+        auto target = std::make_unique<sim::SimTarget>(options);
+        if (!target->start()) return nullptr;
+        return target;
+    }
+
+    std::string console;
+};
+
+TEST_F(Wine, WindowsUnitTestsPass) {
+    const std::string tests = fromEnvironment("TOLVANIS_WINDOWS_TESTS");
+    ASSERT_FALSE(tests.empty()) << "TOLVANIS_WINDOWS_TESTS names no test program";
+    const auto target = startTarget();
+    ASSERT_NE(nullptr, target);
+    const std::string folder = prefix->makeWorkFolder("unit");
+    // Colours would be escape sequences that a Windows console shows as text.
+    wine::ConsoleProgram program(*prefix, {tests, "--gtest_color=no"}, folder,
+                                 {{"TOLVANIS_TEST_PORT", "COM1"}});
+    ASSERT_TRUE(program.started());
+    EXPECT_EQ(0, program.waitForExit(300s)) << program.screen();
+    const std::string shown = program.normalisedScreen();
+    EXPECT_TRUE(contains(shown, "[ PASSED ]")) << program.screen();
+    // Neither the console nor the port were missing.
+    EXPECT_FALSE(contains(shown, "standard input is not a console")) << program.screen();
+    EXPECT_FALSE(contains(shown, "names no simulated target")) << program.screen();
+}
+
+TEST_F(Wine, SettingsAreStoredInTheRegistryAndUsedAtTheNextStart) {
+    const std::string port = prefix->absentPort();
+    ASSERT_FALSE(port.empty());
+    const std::string folder = prefix->makeWorkFolder("settings");
+    const std::regex banner("TOLVANIS kembri console - [A-Z][a-z]{2} \\d{1,2} \\d{4} - port " + port +
+                            " baud 9600 press F1 for help cannot open port");
+    {
+        wine::ConsoleProgram program(*prefix, {console, "-p" + port, "-b9600"}, folder);
+        ASSERT_TRUE(program.started());
+        EXPECT_EQ(1, program.waitForExit(60s)) << program.screen();
+        EXPECT_TRUE(std::regex_search(program.normalisedScreen(), banner)) << program.screen();
+    }
+
+    const wine::CommandResult query = prefix->wine({"reg", "query", "HKLM\\SOFTWARE\\Kembri"});
+    ASSERT_EQ(0, query.exitCode) << query.output;
+    const std::string stored = wine::normalised(query.output);
+    EXPECT_TRUE(contains(stored, "tolvanisBaud REG_DWORD 0x2580")) << query.output;
+    // The next start opens what is stored; it must be the port without a device.
+    ASSERT_TRUE(contains(stored, "tolvanisPort REG_SZ " + port)) << query.output;
+
+    wine::ConsoleProgram program(*prefix, {console}, folder);
+    ASSERT_TRUE(program.started());
+    EXPECT_EQ(1, program.waitForExit(60s)) << program.screen();
+    EXPECT_TRUE(std::regex_search(program.normalisedScreen(), banner)) << program.screen();
+}
+
+TEST_F(Wine, ScriptLoadsAndSavesMemoryThroughTheSimulatedTarget) {
+    const auto target = startTarget();
+    ASSERT_NE(nullptr, target);
+    const std::string folder = prefix->makeWorkFolder("script");
+    const Bytes data = loadertest::pattern(5000, 11);
+    loadertest::EcoffLayout program;
+    program.entry = 0x80040010;
+    program.gpValue = 0x80058000;
+    program.sections.push_back(loadertest::section(".text", 0x20, 0x80040000, loadertest::pattern(4096, 12)));
+    program.sections.push_back(loadertest::section(".data", 0x40, 0x80050000, loadertest::pattern(2500, 13)));
+    ASSERT_TRUE(wine::writeFile(folder + "/data.bin", std::string(data.begin(), data.end())));
+    const Bytes image = loadertest::ecoffImage(program);
+    ASSERT_TRUE(wine::writeFile(folder + "/prog.ecoff", std::string(image.begin(), image.end())));
+    ASSERT_TRUE(wine::writeFile(folder + "/session.txt", wine::windowsLines({
+                                                             "local dload data.bin 80020000",
+                                                             "dw 80020000 4",
+                                                             "local load prog.ecoff",
+                                                             "dr",
+                                                             "local dsave saved.bin 80020000 1388",
+                                                             "local echo all done",
+                                                             "local quit",
+                                                         })));
+
+    wine::ConsoleProgram session(*prefix, {console, "-pCOM1", "-b115200", "session.txt"}, folder);
+    ASSERT_TRUE(session.started());
+    // dload, two sections, dsave; then the echo, and the prompt after it
+    // that runs "local quit".
+    ASSERT_TRUE(session.waitUntil([&] { return target->exchangesCompleted() == 4; }, 90s))
+        << target->exchangesCompleted() << " exchanges\n"
+        << session.screen();
+    const auto promptAfterEcho = [&] {
+        const std::string shown = session.normalisedScreen();
+        const std::size_t echoed = shown.rfind("all done");
+        return echoed != std::string::npos && shown.size() >= 2 &&
+               shown.compare(shown.size() - 2, 2, ">>") == 0 && shown.rfind(">>") > echoed;
+    };
+    ASSERT_TRUE(session.waitUntil(promptAfterEcho, 20s)) << session.screen();
+
+    EXPECT_EQ(data, target->readMemory(0x80020000, 5000));
+    EXPECT_EQ(program.sections[0].data, target->readMemory(0x80040000, 4096));
+    EXPECT_EQ(program.sections[1].data, target->readMemory(0x80050000, 2500));
+    EXPECT_EQ(0x80040010u, target->reg("epc"));
+    EXPECT_EQ(0x80058000u, target->reg("gp"));
+    EXPECT_EQ(0x801ffff0u, target->reg("sp"));
+    EXPECT_EQ(std::string(data.begin(), data.end()), wine::readFile(folder + "/saved.bin"));
+
+    // The target's answers to the plain lines, as the console printed them.
+    std::string dumped = "80020000:";
+    for (int word = 0; word < 4; ++word) {
+        std::uint32_t value = 0;
+        for (int i = 3; i >= 0; --i) value = value << 8 | data[static_cast<std::size_t>(word * 4 + i)];
+        dumped += " " + hex8(value);
+    }
+    const std::string shown = session.normalisedScreen();
+    EXPECT_TRUE(contains(shown, dumped)) << session.screen();
+    EXPECT_TRUE(contains(shown, "kembri format")) << session.screen();
+    EXPECT_TRUE(contains(shown, "epc=80040010")) << session.screen();
+
+    // The script has ended; the console goes on until the quit chord.
+    session.type(std::string(F10) + F2);
+    EXPECT_EQ(0, session.waitForExit(20s)) << session.screen();
+}
+
+TEST_F(Wine, KeyboardChordsOnTheWineConsole) {
+    const auto target = startTarget();
+    ASSERT_NE(nullptr, target);
+    const std::string folder = prefix->makeWorkFolder("keys");
+    wine::ConsoleProgram program(*prefix, {console, "-pCOM1", "-b115200"}, folder);
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.waitForEnding(">>", 30s)) << program.screen();
+
+    const std::string help = "options -bBAUDRATE -pPORT e.g. -pCOM1 -b115200";
+    program.type(F1);
+    // The help, then the prompt that its carriage return brings.
+    ASSERT_TRUE(program.waitForEnding(help + " >>", 20s)) << program.screen();
+    EXPECT_TRUE(contains(program.normalisedScreen(), "[F10]+ help quit dsave")) << program.screen();
+
+    // Ctrl+C reaches Wine's console as a control event; the console stays.
+    program.type("\x03");
+    program.type("dw 80020000 2\r");
+    ASSERT_TRUE(program.waitForText("80020000: 00000000 00000000", 20s)) << program.screen();
+    ASSERT_TRUE(program.waitForEnding(">>", 20s)) << program.screen();
+    const Bytes sent = target->bytes(sim::Direction::ToTarget);
+    EXPECT_NE(std::string::npos, std::string(sent.begin(), sent.end()).find("dw 80020000 2\r"));
+
+    // Alt+1 stands for F1 where a terminal keeps F1 for itself.
+    program.type(Alt1);
+    ASSERT_TRUE(program.waitUntil([&] { return occurrences(program.normalisedScreen(), help) == 2; }, 20s))
+        << program.screen();
+    ASSERT_TRUE(program.waitForEnding(help + " >>", 20s)) << program.screen();
+
+    program.type(std::string(F10) + F2);
+    EXPECT_EQ(0, program.waitForExit(20s)) << program.screen();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new WinePrefixEnvironment);
+    return RUN_ALL_TESTS();
+}
