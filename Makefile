@@ -62,3 +62,21 @@ FUZZ_SECONDS ?= 60
 .PHONY: fuzz
 fuzz:
 	./fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# The test suite under the sanitizers: every test with AddressSanitizer and
+# UndefinedBehaviorSanitizer, the threaded ones (transfers, loads, scripts,
+# faults) with ThreadSanitizer.
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+TSAN_AREAS ?= support;transfer;loader;script;faults
+.PHONY: test-asan test-tsan
+
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) -DSANITIZE=address
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-tsan:
+	cmake -S . -B $(TSAN_BUILD) -DSANITIZE=thread "-DTOLVANIS_TEST_AREAS=$(TSAN_AREAS)"
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS)

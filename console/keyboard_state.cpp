@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "console/console.h"
+#include "console/hex_field.h"
 
 namespace {
 
@@ -107,7 +108,7 @@ void Console::finishArgumentLine() {
     // the line allows.
     char path[sizeof line];
     std::uint32_t address = 0;
-    std::uint32_t length = 0;
+    unsigned long long length = 0;
     bool parsed = false;
     switch (state) {
     case AskLoad:
@@ -122,8 +123,9 @@ void Console::finishArgumentLine() {
         }
         break;
     case AskDsave:
-        parsed = std::sscanf(line, "%999s %8x %x", path, &address, &length) == 3;
-        if (parsed) dsave(path, address, length, port);
+        parsed = std::sscanf(line, "%999s %8x %llx", path, &address, &length) == 3 &&
+                 fitsTarget(length);
+        if (parsed) dsave(path, address, static_cast<std::uint32_t>(length), port);
         break;
     case AskDload:
         parsed = std::sscanf(line, "%999s %8x", path, &address) == 2;

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "console/console.h"
+#include "console/hex_field.h"
 #include "platform/host_file_io.h"
 #include "script/script_file.h"
 #include "serial/serial_port.h"
@@ -73,17 +74,19 @@ bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& conso
     // replaces the line's result, so the last one counts.
     bool result = true;
     char name[LineSize];
-    unsigned int address = 0;
-    unsigned int length = 0;
+    unsigned long long address = 0;
+    unsigned long long length = 0;
 
-    if (std::sscanf(text, "local dload %199s %x", name, &address) == 2) {
-        result = console.dload(name, address, port);
+    if (std::sscanf(text, "local dload %199s %llx", name, &address) == 2 && fitsTarget(address)) {
+        result = console.dload(name, static_cast<std::uint32_t>(address), port);
     }
     if (std::sscanf(text, "local load %199s", name) == 1) {
         result = console.load(name, port);
     }
-    if (std::sscanf(text, "local dsave %199s %x %x", name, &address, &length) == 3) {
-        result = console.dsave(name, address, length, port);
+    if (std::sscanf(text, "local dsave %199s %llx %llx", name, &address, &length) == 3 &&
+        fitsTarget(address) && fitsTarget(length)) {
+        result = console.dsave(name, static_cast<std::uint32_t>(address),
+                               static_cast<std::uint32_t>(length), port);
     }
     if (calledScriptName(text, name)) {
         result = callScript(name, console);

@@ -209,6 +209,20 @@ TEST(ArgumentPrompts, AddressesReadAtMostEightCharacters) {
     }
 }
 
+TEST(ArgumentPrompts, ALengthBeyondThirtyTwoBitsIsRefusedNotCut) {
+    RecordingConsole console;
+    console.press({Pre, 68, Pre, 62});
+    console.typeText("f 80010000 123456789\r");
+    EXPECT_TRUE(console.calls.empty());
+    EXPECT_EQ(console.wire.written, Cr);
+    EXPECT_EQ(console.state, Typing);
+
+    RecordingConsole largest;
+    largest.press({Pre, 68, Pre, 62});
+    largest.typeText("f 0 ffffffff\r");
+    EXPECT_EQ(largest.calls, std::vector<std::string>{"dsave f 0 ffffffff"});
+}
+
 TEST(LineEditor, BackspaceErasesOnScreenButNotInTheBuffer) {
     RecordingConsole console;
     console.press({Pre, 62});

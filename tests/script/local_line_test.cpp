@@ -151,12 +151,16 @@ TEST(LocalLines, TransfersGetTheirFields) {
              "  local   load   prog.exe  \n"
              "local dsave out.bin 0x80020000 1F0\n"
              "local dload nodata.bin\n"
-             "local dsave short.bin 100\n");
-    for (int i = 0; i < 4; ++i) rig.prompt();
+             "local dsave short.bin 100\n"
+             "local dsave long.bin 100 123456789\n"
+             "local dload far.bin 180010000\n");
+    for (int i = 0; i < 6; ++i) rig.prompt();
     EXPECT_EQ(rig.console.transfers,
               (Texts{"dload:data.bin 80010000", "load:prog.exe", "dsave:out.bin 80020000 1f0"}));
     EXPECT_EQ(rig.console.handedPort, &rig.port);
-    EXPECT_TRUE(rig.console.scriptRunning);  // the lines without fields ran nothing
+    // Lines without all their fields, or with a number too long for 32 bits,
+    // ran nothing.
+    EXPECT_TRUE(rig.console.scriptRunning);
 }
 
 TEST(LocalLines, DloadWithoutAddressRunsNothing) {

@@ -1,0 +1,96 @@
+// The command line: the bytes cut at NULs are the arguments after the
+// program's name.
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/settings.h"
+#include "fuzz/require.h"
+#include "fuzz/user_input_checks.h"
+
+namespace {
+
+bool blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+std::vector<std::string> argumentsOf(std::string_view bytes) {
+    std::vector<std::string> arguments{"tolvanis"};
+    if (bytes.empty()) return arguments;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = std::min(bytes.find('\0', start), bytes.size());
+        arguments.emplace_back(bytes.substr(start, end - start));
+        if (end == bytes.size()) break;
+        start = end + 1;
+    }
+    return arguments;
+}
+
+// "%d" over at most 99 characters; none when out of 32 bits.
+std::optional<std::int32_t> baudOf(std::string_view text) {
+    text = text.substr(0, 99);
+    std::size_t at = 0;
+    while (at < text.size() && blank(text[at])) ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
+    const std::size_t digitsStart = at;
+    std::int64_t value = 0;
+    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
+        value = value * 10 + (text[at] - '0');
+        if (value > (std::int64_t{1} << 32)) return std::nullopt;
+    }
+    if (at == digitsStart) return std::nullopt;
+    if (negative) value = -value;
+    if (value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+namespace fuzzing {
+
+StartupSettings checkCommandLine(std::string_view bytes) {
+    const std::vector<std::string> arguments = argumentsOf(bytes);
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(arguments.size());
+
+    StartupSettings settings;
+    applyArguments(argc, argv.data(), settings);
+
+    std::string port = "COM1";
+    std::int32_t baud = 115200;
+    std::optional<std::string> script;
+    InformationRequest request = InformationRequest::None;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument(argv[i]);  // up to the argument's end
+        if (request == InformationRequest::None) {
+            if (argument == "--help") request = InformationRequest::Help;
+            if (argument == "--version") request = InformationRequest::Version;
+        }
+        if (argument.empty() || argument[0] != '-') {
+            script = std::string(argument);
+        } else if (argument.size() > 1 && argument[1] == 'p') {
+            port = std::string(argument.substr(2, 99));
+        } else if (argument.size() > 1 && argument[1] == 'b') {
+            if (const auto value = baudOf(argument.substr(2))) baud = *value;
+        }
+    }
+    require(settings.portName == port, "-p names the port, cut to 99 characters");
+    require(settings.baudRate == baud, "-b sets the baud rate when it is a 32-bit number");
+    require(settings.hasScript == script.has_value() && settings.scriptName == script.value_or(""),
+            "the last argument without a dash names the script, whole");
+    require(findInformationRequest(argc, argv.data()) == request,
+            "--help and --version are found wherever they stand");
+    return settings;
+}
+
+}  // namespace fuzzing
