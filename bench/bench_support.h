@@ -41,6 +41,5 @@ private:
 std::string fixed(double value, int decimals);
 
 // Deterministic bytes of every value, for data that must arrive unchanged.
-std::string patternBytes(std::size_t size, std::uint32_t seed);
 
 }  // namespace bench

@@ -9,6 +9,7 @@
 #include "bench/bench_support.h"
 #include "support/e2e_keys.h"
 #include "support/e2e_session.h"
+#include "support/e2e_temp_folder.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ Result runTransfer(const Run& run, std::size_t size) {
     targetOptions.baud = run.baud;
     e2e::ConsoleOnTarget session(targetOptions);
     e2e::TempFolder folder;
-    const std::string data = bench::patternBytes(size, run.kind == Kind::Dload ? 17 : 29);
+    const std::string data = e2e::patternBytes(size, run.kind == Kind::Dload ? 17 : 29);
     const std::string path = folder.file(run.kind == Kind::Dload ? "image.bin" : "saved.bin");
     if (run.kind == Kind::Dload) {
         if (!e2e::writeFile(path, data)) return result;

@@ -37,6 +37,14 @@ std::int32_t timedRead(int fd, void* buffer, std::int32_t count, const ReadTimeo
     std::int64_t lastByteAt = 0;
 
     while (got < count) {
+        // Bytes that are already there need no wait: the block receiver reads
+        // one byte per call, and a poll() per byte doubled its cost.
+        const ssize_t waiting = ::read(fd, bytes + got, static_cast<std::size_t>(count - got));
+        if (waiting > 0) {
+            got += static_cast<std::int32_t>(waiting);
+            lastByteAt = monotonicMs();
+            continue;
+        }
         const std::int64_t now = monotonicMs();
         // After the first byte, a gap longer than the interval ends the read.
         const std::int64_t until =

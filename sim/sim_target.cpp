@@ -208,7 +208,11 @@ void SimTarget::Impl::receive(Clock::time_point now, bool readable) {
         rx.stop();
         return;
     }
+    // When the last of these bytes finished arriving on the line; a reply
+    // they bring starts from then, not from whenever this thread woke up.
+    Clock::time_point arrived = now;
     if (rx.paced()) {
+        arrived = std::min(now, rx.dueAfter(std::size_t(count)));
         rxLastMove = now;
         rx.moved(std::size_t(count));
         if (std::size_t(count) < want) rx.stop();
@@ -217,11 +221,16 @@ void SimTarget::Impl::receive(Clock::time_point now, bool readable) {
     log.record(Direction::ToTarget, bytes, std::size_t(count), now);
 
     std::lock_guard lock(mutex);
+    const bool replyStarts = outQueue.empty();
     for (ssize_t i = 0; i < count; ++i) {
         const long limit = options.faults.silentAfterReceivedBytes;
         ++received;
         if (limit >= 0 && received > limit) continue;
         monitor.receive(bytes[i], outQueue);
+    }
+    if (replyStarts && !outQueue.empty() && tx.paced() && tx.idle() && !txBlocked) {
+        tx.begin(arrived);
+        txLastMove = {};
     }
 }
 

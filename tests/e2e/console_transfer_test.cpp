@@ -7,20 +7,11 @@
 
 #include "support/e2e_keys.h"
 #include "support/e2e_session.h"
+#include "support/e2e_temp_folder.h"
 
 namespace {
 
 using namespace e2e;
-
-std::string patternBytes(std::size_t size, std::uint32_t seed) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = seed;
-    for (char& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
 
 std::size_t countOf(const std::string& text, char wanted) {
     std::size_t count = 0;

@@ -13,6 +13,7 @@
 #include "faults/process_stats.h"
 #include "support/e2e_keys.h"
 #include "support/e2e_session.h"
+#include "support/e2e_temp_folder.h"
 
 namespace {
 
@@ -28,16 +29,6 @@ using faults::cpuMilliseconds;
 using faults::statusKiB;
 using faults::threadCount;
 using Bytes = std::vector<std::uint8_t>;
-
-std::string patternBytes(std::size_t size, std::uint32_t seed) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = seed;
-    for (char& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
 
 std::size_t countOf(const Bytes& bytes, std::uint8_t wanted) {
     return std::size_t(std::count(bytes.begin(), bytes.end(), wanted));

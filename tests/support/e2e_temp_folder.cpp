@@ -34,4 +34,14 @@ bool writeFile(const std::string& path, std::string_view bytes) {
     return static_cast<bool>(out.flush());
 }
 
+std::string patternBytes(std::size_t size, std::uint32_t seed) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = seed;
+    for (char& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
 }  // namespace e2e

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,5 +26,7 @@ private:
 // Whole-file helpers for test data; empty text when the file cannot be read.
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, std::string_view bytes);
+// Bytes that look random but are the same for the same seed.
+std::string patternBytes(std::size_t size, std::uint32_t seed);
 
 }  // namespace e2e
