@@ -22,11 +22,6 @@ constexpr std::size_t SizeOffset = 16;
 constexpr std::size_t FilePositionOffset = 20;
 constexpr std::size_t FlagsOffset = 36;
 
-// One read of exactly count bytes; a record cut short counts as unreadable.
-bool readRecord(platform::FileHandle file, void* buffer, std::size_t count) {
-    return platform::readFile(file, buffer, count) == static_cast<std::int64_t>(count);
-}
-
 bool sameName(const std::uint8_t* sectionName, const char* wanted) {
     // A name that fills all eight bytes has no terminator and so equals none
     // of the wanted names, which are all shorter.
@@ -66,7 +61,7 @@ bool EcoffFileJob::openFile(const char* path) {
         return false;
     }
     std::uint8_t fileHeader[EcoffFileHeaderSize];
-    if (!readRecord(handle, fileHeader, sizeof fileHeader)) {
+    if (!readExactly(fileHeader, sizeof fileHeader)) {
         return false;
     }
     // Only a linked executable with the usual optional header says where it
@@ -78,7 +73,7 @@ bool EcoffFileJob::openFile(const char* path) {
         return false;
     }
     std::uint8_t optionalHeader[EcoffOptionalHeaderSize];
-    if (!readRecord(handle, optionalHeader, sizeof optionalHeader)) {
+    if (!readExactly(optionalHeader, sizeof optionalHeader)) {
         return false;
     }
     gp = readLe32(optionalHeader + GpValueOffset);
@@ -90,8 +85,9 @@ bool EcoffFileJob::openFile(const char* path) {
     if (sections == nullptr) {
         return false;
     }
-    return readRecord(handle, sections.get(),
-                      static_cast<std::size_t>(sectionCount) * EcoffSectionHeaderSize);
+    // A record cut short by the end of the file counts as unreadable.
+    return readExactly(sections.get(),
+                       static_cast<std::size_t>(sectionCount) * EcoffSectionHeaderSize);
 }
 
 bool EcoffFileJob::sendSection(const EcoffSectionHeader& section) {

@@ -23,8 +23,7 @@ bool ExeFileJob::openFile(const char* path) {
     std::uint8_t header[ExeHeaderReadSize];
     // A header cut short by the end of the file is refused: its missing
     // fields would be guesses.
-    if (platform::readFile(handle, header, sizeof header) !=
-        static_cast<std::int64_t>(sizeof header)) {
+    if (!readExactly(header, sizeof header)) {
         return false;
     }
     entry = readLe32(header + InitialPcOffset);
