@@ -4,6 +4,8 @@
 # stays as it is. Ends with a table of executions per second; exits non-zero
 # when a target found something (its input is kept under <build>/findings).
 # Usage: fuzz/run.sh [build-dir] [seconds-per-target]
+# FUZZ_SEED=N makes the mutations repeatable (CI uses it, so that a run that
+# passed here passes there); without it every run explores anew.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,6 +30,11 @@ export TMPDIR="$scratch/tmp"
 findings="$PWD/$build/findings"
 mkdir -p "$findings"
 
+seed_option=()
+if [ -n "${FUZZ_SEED:-}" ]; then
+    seed_option=(-seed="$FUZZ_SEED")
+fi
+
 rows=()
 failed=0
 for target in "${targets[@]}"; do
@@ -38,7 +45,7 @@ for target in "${targets[@]}"; do
     log="$PWD/$build/fuzz-$target.log"
     echo "fuzz_$target: ${seconds}s (log: $log)"
     result=ok
-    if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
+    if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" "${seed_option[@]}" -print_final_stats=1 \
         -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$findings/$target-" \
         "$corpus" >"$log" 2>&1; then
         result="FOUND (see log)"

@@ -68,7 +68,8 @@ bool isOurs(const std::string& line) {
 std::optional<std::int32_t> wholeNumber(std::string_view text) {
     const bool negative = !text.empty() && text[0] == '-';
     const std::string_view digits = text.substr(negative ? 1 : 0);
-    if (digits.empty() || digits.size() > 20) return std::nullopt;
+    // Leading zeros are still a whole number, however many there are.
+    if (digits.empty()) return std::nullopt;
     std::int64_t value = 0;
     for (const char c : digits) {
         if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;

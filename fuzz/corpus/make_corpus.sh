@@ -73,6 +73,7 @@ printf -- '--help\0-b 99999999999\0--version\0-p' | seed prompt_line information
 printf 'tolvanisPort=COM3\ntolvanisBaud=9600\n# kept\r\nother=1\ntolvanisPort=COM4\n' |
     seed prompt_line settings_file
 printf 'tolvanisBaud=-0\ntolvanisPort=\x01bad\ntolvanisBaud=+5\n' | seed prompt_line settings_junk
+printf 't\ntolvanisBaud=0000000000000000000000506742680\n# k0 kher=1\nnis' | seed prompt_line settings_leading_zeros
 
 # --- key_decoder: keyboard bytes ---
 printf '\x1bOP\x1b[11~\x1b[A\x1b1\x1b0\x1b[[E\x1b[24~' | seed key_decoder known_keys

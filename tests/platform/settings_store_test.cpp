@@ -149,6 +149,8 @@ TEST_F(SettingsStoreTest, BaudMustBeADecimal32BitNumber) {
         {"99999999999", false, 0}, {"9600x", false, 0},
         {"", false, 0},            {" 9600", false, 0},
         {"0x2580", false, 0},      {"fast", false, 0},
+        // However many leading zeros, it is still the number.
+        {"0000000000000000000000506742680", true, 506742680},
     };
     for (const auto& c : cases) {
         writeSettingsFile(std::string("tolvanisBaud=") + c.text + "\n");
