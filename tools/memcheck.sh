@@ -73,14 +73,14 @@ console_run() {
     shift 2
     echo "== memcheck: tolvanis, $name"
     rm -f "$scratch/port" "$scratch/screen.txt"
-    "$build/sim/tolvanis-sim" --quiet --link "$scratch/port" "$@" >/dev/null &
+    "$build/tolvanis-sim" --quiet --link "$scratch/port" "$@" >/dev/null &
     sim_pid=$!
     for _ in $(seq 50); do
         [[ -L $scratch/port ]] && break
         sleep 0.1
     done
     XDG_CONFIG_HOME="$scratch/config" valgrind "${valgrind_args[@]}" --log-file="$scratch/valgrind.txt" \
-        "$build/app/tolvanis" "-p$scratch/port" -b115200 "$scratch/run.txt" <&3 >"$scratch/screen.txt" &
+        "$build/tolvanis" "-p$scratch/port" -b115200 "$scratch/run.txt" <&3 >"$scratch/screen.txt" &
     console_pid=$!
     local seen=0
     for _ in $(seq 600); do

@@ -16,7 +16,7 @@ for program in wine wineserver; do
     exit 1
   fi
 done
-exe="$windows_build/app/tolvanis.exe"
+exe="$windows_build/tolvanis.exe"
 tests="$windows_build/tests/windows/tolvanis_windows_tests.exe"
 for file in "$exe" "$tests"; do
   if [ ! -f "$file" ]; then
