@@ -93,4 +93,30 @@ std::string fixed(double value, int decimals) {
     return text;
 }
 
+bool wireSpan(const std::vector<sim::TranscriptEntry>& transcript, const std::string& command,
+              const std::string& ending, double& seconds) {
+    std::vector<const sim::TranscriptEntry*> received;
+    std::vector<const sim::TranscriptEntry*> sent;
+    for (const sim::TranscriptEntry& entry : transcript) {
+        (entry.direction == sim::Direction::ToTarget ? received : sent).push_back(&entry);
+    }
+    const auto find = [](const std::vector<const sim::TranscriptEntry*>& entries,
+                         const std::string& text, bool last) -> const sim::TranscriptEntry* {
+        const sim::TranscriptEntry* found = nullptr;
+        for (std::size_t i = 0; i + text.size() <= entries.size(); ++i) {
+            std::size_t k = 0;
+            while (k < text.size() && entries[i + k]->byte == std::uint8_t(text[k])) ++k;
+            if (k < text.size()) continue;
+            found = entries[last ? i + text.size() - 1 : i];
+            if (!last) break;
+        }
+        return found;
+    };
+    const sim::TranscriptEntry* start = find(received, command, false);
+    const sim::TranscriptEntry* end = find(sent, ending, true);
+    if (start == nullptr || end == nullptr) return false;
+    seconds = secondsBetween(start->at, end->at);
+    return true;
+}
+
 }  // namespace bench

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim_target.h"
+
 namespace bench {
 
 // User plus system CPU time of a running process, all its threads.
@@ -41,5 +43,10 @@ private:
 std::string fixed(double value, int decimals);
 
 // Deterministic bytes of every value, for data that must arrive unchanged.
+
+// Seconds from the first byte of `command` among the bytes the target
+// received to the last byte of the last `ending` among those it sent.
+bool wireSpan(const std::vector<sim::TranscriptEntry>& transcript, const std::string& command,
+              const std::string& ending, double& seconds);
 
 }  // namespace bench
