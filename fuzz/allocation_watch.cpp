@@ -11,11 +11,13 @@ namespace fuzzing {
 namespace {
 
 std::atomic<bool> watching{false};
+// Set on the watching thread only, so other threads never count.
+thread_local bool watchedThread = false;
 std::atomic<std::size_t> largestSeen{0};
 std::atomic<std::size_t> allocations{0};
 
 void onAllocation(const volatile void*, std::size_t size) {
-    if (!watching.load(std::memory_order_relaxed)) {
+    if (!watchedThread || !watching.load(std::memory_order_relaxed)) {
         return;
     }
     allocations.fetch_add(1, std::memory_order_relaxed);
@@ -39,10 +41,14 @@ AllocationWatch::AllocationWatch() {
     require(!watching.load(), "one allocation watch at a time");
     largestSeen = 0;
     allocations = 0;
+    watchedThread = true;
     watching = true;
 }
 
-AllocationWatch::~AllocationWatch() { watching = false; }
+AllocationWatch::~AllocationWatch() {
+    watching = false;
+    watchedThread = false;
+}
 
 std::size_t AllocationWatch::largest() const { return largestSeen.load(); }
 

@@ -4,8 +4,10 @@
 
 namespace fuzzing {
 
-// Notes the heap allocations made while it lives (all threads), through the
-// sanitizer allocator's hooks: the largest single one and their count.
+// Notes the heap allocations the watching thread makes while it lives,
+// through the sanitizer allocator's hooks: the largest single one and their
+// count. Other threads (libFuzzer's own memory monitor reads /proc now and
+// then) are not counted.
 class AllocationWatch {
 public:
     AllocationWatch();
