@@ -25,6 +25,11 @@ std::uint32_t le32(const std::uint8_t* bytes) {
 int expectedFormat(const std::uint8_t* data, std::size_t size) {
     if (size >= 8 && std::memcmp(data, "QORA EXE", 8) == 0) return ExeFormat;
     if (size >= 2 && data[0] == 0x62 && data[1] == 0x01) return EcoffFormat;
+    // 32-bit, little-endian, an executable, for MIPS.
+    if (size >= 20 && std::memcmp(data, "\x7f" "ELF", 4) == 0 && data[4] == 1 && data[5] == 1 &&
+        data[16] == 2 && data[17] == 0 && data[18] == 8 && data[19] == 0) {
+        return ElfFormat;
+    }
     return UnknownFormat;
 }
 

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 build=${1:-build-fuzz}
 seconds=${2:-60}
-targets=(exe_header ecoff_file script_line prompt_line key_decoder console_output)
+targets=(${FUZZ_TARGETS:-exe_header ecoff_file elf_file script_line prompt_line key_decoder console_output})
 
 options=(-DTOLVANIS_FUZZ=ON -DTOLVANIS_TESTS=OFF -DSANITIZE=address)
 if [ -f "$build/CMakeCache.txt" ]; then

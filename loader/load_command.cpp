@@ -3,6 +3,7 @@
 #include "console/console.h"
 #include "loader/detect_format.h"
 #include "loader/ecoff_file_job.h"
+#include "loader/elf_file_job.h"
 #include "loader/exe_file_job.h"
 
 bool Console::load(const char* path, SerialPort* portIn) {
@@ -16,6 +17,10 @@ bool Console::load(const char* path, SerialPort* portIn) {
     case EcoffFormat:
         print("kembri format\n");
         job = new (std::nothrow) EcoffFileJob();
+        break;
+    case ElfFormat:
+        print("ELF format\n");
+        job = new (std::nothrow) ElfFileJob();
         break;
     case MissingFile:
         print("file not found\n");

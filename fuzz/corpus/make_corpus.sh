@@ -52,6 +52,48 @@ section() {  # name address size position flags
     seed ecoff_file name_fills_field
 { ecoff_headers 1 0x0002 0 0; section .text 0 16 0xfffffff0 0x20; } | seed ecoff_file far_position
 
+# --- elf_file: ELF header, program header table, data, sections ---
+elf_header() {  # entry phnum shoff shnum shstrndx
+    printf '\x7fELF\x01\x01\x01'; zeros 9; le16 2; le16 8; le32 1; le32 "$1"
+    le32 52; le32 "$3"; le32 0x1001; le16 52; le16 32; le16 "$2"; le16 40; le16 "$4"; le16 "$5"
+}
+segment() {  # type offset address filesize memsize
+    le32 "$1"; le32 "$2"; le32 "$3"; le32 "$3"; le32 "$4"; le32 "$5"; le32 5; le32 16
+}
+elf_section() {  # name type offset size link entsize
+    le32 "$1"; le32 "$2"; le32 0; le32 0; le32 "$3"; le32 "$4"; le32 "$5"; le32 0; le32 4; le32 "$6"
+}
+{
+    # Two loadable segments, then .reginfo with gp 0x80028000 and the names.
+    elf_header 0x80010000 2 184 3 2
+    segment 1 116 0x80010000 16 16
+    segment 1 132 0x80020000 8 0x100
+    printf '0123456789abcdefdatadata'
+    le32 0x10000001; zeros 16; le32 0x80028000
+    printf '\0.reginfo\0.shstrtab\0'
+    elf_section 0 0 0 0 0 0
+    elf_section 1 0x70000006 140 24 0 24
+    elf_section 10 3 164 20 0 0
+} | seed elf_file segments_and_reginfo
+{
+    # One segment and a symbol table whose _gp gives gp.
+    elf_header 0x80010004 1 168 4 3
+    segment 1 84 0x80010000 8 8
+    printf 'codecode'
+    zeros 16; le32 1; le32 0x80018000; le32 0; le16 0x11; le16 1
+    printf '\0_gp\0'
+    printf '\0.symtab\0.strtab\0.shstrtab\0'
+    zeros 12
+    elf_section 0 0 0 0 0 0
+    elf_section 1 2 92 32 2 16
+    elf_section 9 3 124 5 0 0
+    elf_section 17 3 129 27 0 0
+} | seed elf_file symbol_gp
+{ elf_header 0 3 0 0 0; segment 1 148 0 0 0x1000; segment 4 148 0 4 4; segment 1 148 0x80010000 4 4; printf 'abcd'; } |
+    seed elf_file bss_note_and_code
+{ elf_header 0 0xffff 0 0 0; segment 1 84 0 4 4; } | seed elf_file count_beyond_file
+{ elf_header 0 1 0 0 0; segment 1 0xfffffff0 0x80010000 16 16; } | seed elf_file far_offset
+
 # --- script_line: script files ---
 printf 'dw 80010000\r\nsr epc 80010000\n' | seed script_line plain_lines
 printf 'local echo hello\nlocal sleep 1\nlocal beep\nlocal dos dir\nlocal sh ls\nlocal !true\nlocal wait-prompt\nlocal help\n' |

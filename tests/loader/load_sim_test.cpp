@@ -329,4 +329,40 @@ TEST_F(SimLoad, EcoffSectionRunningPastTheFileEndFails) {
     EXPECT_EQ(std::string::npos, sentToTarget().find("sr "));
 }
 
+TEST_F(SimLoad, ElfSendsEachSegmentsFileBytesToItsPhysicalAddress) {
+    startTarget();
+    loadertest::ElfLayout layout;
+    layout.entry = 0x80060040;
+    // Table order is not address order, and the table order is what counts.
+    layout.segments.push_back(loadertest::segment(0x80070000, loadertest::pattern(2100, 1)));
+    layout.segments.back().extraMemory = 0x800;
+    layout.segments.push_back(loadertest::segment(0x80060000, loadertest::pattern(4096, 2)));
+    layout.segments.back().vaddr = 0x00400000;
+    layout.segments.push_back(loadertest::segment(0x80078000, {}));  // all bss: not sent
+    layout.segments.back().extraMemory = 0x100;
+    layout.hasRegisterInfo = true;
+    layout.registerInfoGp = 0x80077ff0;
+    const std::string path = dir.write("prog.elf", loadertest::elfImage(layout));
+    target->writeMemory(0x80070000 + 2100, Bytes(16, 0xA5));
+
+    EXPECT_TRUE(console.load(path.c_str(), &port));
+    EXPECT_EQ(0u, screen.text.find("ELF format\n"));
+    EXPECT_EQ(std::string::npos, screen.text.find("failed"));
+
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {
+        {0x80070000, 2100}, {0x80060000, 4096}};
+    EXPECT_EQ(expected, exchangeHeaders());
+    EXPECT_EQ(2, target->exchangesCompleted());
+    expectMemory(0x80070000, layout.segments[0].data);
+    expectMemory(0x80060000, layout.segments[1].data);
+    // Memory beyond the file bytes is the program's to clear, not the load's.
+    expectMemory(0x80070000 + 2100, Bytes(16, 0xA5));
+    EXPECT_EQ(Bytes(16, 0), target->readMemory(0x00400000, 16));
+    const std::string wire = wireEndingWith("sr sp 801ffff0\r\r");
+    EXPECT_NE(std::string::npos, wire.find("sr epc 80060040\rsr gp 80077ff0\rsr sp 801ffff0\r"));
+    EXPECT_EQ(0x80060040u, target->reg("epc"));
+    EXPECT_EQ(0x80077ff0u, target->reg("gp"));
+    EXPECT_EQ(0x801ffff0u, target->reg("sp"));
+}
+
 }  // namespace

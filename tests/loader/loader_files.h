@@ -153,4 +153,142 @@ inline Bytes ecoffImage(const EcoffLayout& layout) {
     return bytes;
 }
 
+struct SegmentLayout {
+    std::uint32_t type = 1;  // a loadable segment
+    std::uint32_t paddr = 0;
+    std::uint32_t vaddr = 0;
+    Bytes data;
+    std::uint32_t extraMemory = 0;  // memory size beyond the file bytes, like a bss
+};
+
+inline SegmentLayout segment(std::uint32_t paddr, Bytes data) {
+    SegmentLayout layout;
+    layout.paddr = paddr;
+    layout.vaddr = paddr;
+    layout.data = std::move(data);
+    return layout;
+}
+
+struct SymbolLayout {
+    std::string name;
+    std::uint32_t value = 0;
+    std::uint16_t section = 1;  // 0: undefined
+};
+
+struct ElfLayout {
+    std::uint8_t elfClass = 1;  // 32-bit
+    std::uint8_t data = 1;      // little-endian
+    std::uint16_t type = 2;     // executable
+    std::uint16_t machine = 8;  // MIPS
+    std::uint32_t entry = 0x80010000;
+    std::vector<SegmentLayout> segments;
+    // A .reginfo section with this gp, when set.
+    bool hasRegisterInfo = false;
+    std::uint32_t registerInfoGp = 0;
+    // A symbol table, when not empty.
+    std::vector<SymbolLayout> symbols;
+    bool hasSections = true;
+};
+
+// Where elfImage put things, for tests that spoil them.
+struct ElfOffsets {
+    // Header fields.
+    static constexpr std::size_t programTableField = 28;
+    static constexpr std::size_t sectionTableField = 32;
+    static constexpr std::size_t programEntrySizeField = 42;
+    static constexpr std::size_t programCountField = 44;
+    static constexpr std::size_t sectionCountField = 48;
+    // The program header table follows the header.
+    static constexpr std::size_t programTable = 52;
+    static std::size_t segmentField(std::size_t index, std::size_t field) {
+        return programTable + 32 * index + field;
+    }
+};
+
+// ELF header, program header table, the segments' bytes in table order,
+// then .reginfo, .symtab, .strtab, .shstrtab and the section header table.
+inline Bytes elfImage(const ElfLayout& layout) {
+    Bytes bytes(52 + 32 * layout.segments.size(), 0);
+    const std::uint8_t ident[] = {0x7f, 'E', 'L', 'F', layout.elfClass, layout.data, 1};
+    std::memcpy(bytes.data(), ident, sizeof ident);
+    putLe16(bytes, 16, layout.type);
+    putLe16(bytes, 18, layout.machine);
+    putLe32(bytes, 20, 1);
+    putLe32(bytes, 24, layout.entry);
+    putLe32(bytes, 28, layout.segments.empty() ? 0 : 52);
+    putLe16(bytes, 40, 52);
+    putLe16(bytes, 42, 32);
+    putLe16(bytes, 44, static_cast<std::uint32_t>(layout.segments.size()));
+    for (std::size_t i = 0; i < layout.segments.size(); ++i) {
+        const SegmentLayout& s = layout.segments[i];
+        const std::size_t at = 52 + 32 * i;
+        const auto fileSize = static_cast<std::uint32_t>(s.data.size());
+        putLe32(bytes, at, s.type);
+        putLe32(bytes, at + 4, static_cast<std::uint32_t>(bytes.size()));
+        putLe32(bytes, at + 8, s.vaddr);
+        putLe32(bytes, at + 12, s.paddr);
+        putLe32(bytes, at + 16, fileSize);
+        putLe32(bytes, at + 20, fileSize + s.extraMemory);
+        bytes.insert(bytes.end(), s.data.begin(), s.data.end());
+    }
+    if (!layout.hasSections) return bytes;
+
+    struct Section {
+        std::uint32_t name, type, offset, size, link, entrySize;
+    };
+    std::vector<Section> sections{{0, 0, 0, 0, 0, 0}};
+    std::string sectionNames(1, '\0');
+    const auto addName = [](std::string& table, const std::string& name) {
+        const auto at = static_cast<std::uint32_t>(table.size());
+        table += name;
+        table += '\0';
+        return at;
+    };
+    const auto append = [&bytes](const Bytes& more) {
+        const auto at = static_cast<std::uint32_t>(bytes.size());
+        bytes.insert(bytes.end(), more.begin(), more.end());
+        return at;
+    };
+    if (layout.hasRegisterInfo) {
+        Bytes info(24, 0);
+        putLe32(info, 0, 0x10000001);
+        putLe32(info, 20, layout.registerInfoGp);
+        sections.push_back({addName(sectionNames, ".reginfo"), 0x70000006, append(info), 24, 0, 24});
+    }
+    if (!layout.symbols.empty()) {
+        std::string names(1, '\0');
+        Bytes table(16, 0);  // the null symbol
+        for (const SymbolLayout& symbol : layout.symbols) {
+            Bytes entry(16, 0);
+            putLe32(entry, 0, addName(names, symbol.name));
+            putLe32(entry, 4, symbol.value);
+            putLe16(entry, 14, symbol.section);
+            table.insert(table.end(), entry.begin(), entry.end());
+        }
+        const auto symtabIndex = static_cast<std::uint32_t>(sections.size());
+        sections.push_back({addName(sectionNames, ".symtab"), 2, append(table),
+                            static_cast<std::uint32_t>(table.size()), symtabIndex + 1, 16});
+        sections.push_back({addName(sectionNames, ".strtab"), 3, append(Bytes(names.begin(), names.end())),
+                            static_cast<std::uint32_t>(names.size()), 0, 0});
+    }
+    const std::uint32_t namesName = addName(sectionNames, ".shstrtab");
+    sections.push_back({namesName, 3, append(Bytes(sectionNames.begin(), sectionNames.end())),
+                        static_cast<std::uint32_t>(sectionNames.size()), 0, 0});
+    putLe32(bytes, 32, static_cast<std::uint32_t>(bytes.size()));
+    putLe16(bytes, 46, 40);
+    putLe16(bytes, 48, static_cast<std::uint32_t>(sections.size()));
+    putLe16(bytes, 50, static_cast<std::uint32_t>(sections.size() - 1));
+    for (const Section& section : sections) {
+        Bytes entry(40, 0);
+        putLe32(entry, 0, section.name);
+        putLe32(entry, 4, section.type);
+        putLe32(entry, 16, section.offset);
+        putLe32(entry, 20, section.size);
+        putLe32(entry, 24, section.link);
+        putLe32(entry, 36, section.entrySize);
+        append(entry);
+    }
+    return bytes;
+}
+
 }  // namespace loadertest

@@ -1,11 +1,6 @@
 // ECOFF executables made by the GNU toolchain, loaded into the simulator.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
 #include <set>
 #include <sstream>
 
@@ -13,50 +8,17 @@
 #include "serial/serial_port.h"
 #include "sim/sim_target.h"
 #include "tests/loader/loader_files.h"
+#include "tests/loader/toolchain.h"
 #include "tests/support/fakes.h"
 
 namespace {
 
 using loadertest::Bytes;
+using loadertest::gpSymbol;
+using loadertest::readAll;
+using loadertest::run;
 using loadertest::ScratchDir;
-
-struct Tools {
-    std::string as = MIPSEL_AS;
-    std::string ld = MIPSEL_LD;
-    std::string objcopy = MIPSEL_OBJCOPY;
-    std::string objdump = MIPSEL_OBJDUMP;
-    std::string nm = MIPSEL_NM;
-
-    // Empty when every tool is there; otherwise what is missing.
-    std::string missing() const {
-        std::string what;
-        for (const std::string* tool : {&as, &ld, &objcopy, &objdump, &nm}) {
-            if (tool->empty() || tool->find("NOTFOUND") != std::string::npos ||
-                !std::filesystem::exists(*tool)) {
-                what += (what.empty() ? "" : ", ") + (tool->empty() ? std::string("?") : *tool);
-            }
-        }
-        return what;
-    }
-};
-
-// Runs a command; its output, when it fails, goes into the test's message.
-::testing::AssertionResult run(const std::string& command, std::string* output = nullptr) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-    if (!pipe) return ::testing::AssertionFailure() << "cannot run " << command;
-    std::string text;
-    char chunk[512];
-    while (std::fgets(chunk, sizeof chunk, pipe.get()) != nullptr) text += chunk;
-    const int status = pclose(pipe.release());
-    if (output != nullptr) *output = text;
-    if (status != 0) return ::testing::AssertionFailure() << command << "\n" << text;
-    return ::testing::AssertionSuccess();
-}
-
-Bytes readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using loadertest::Tools;
 
 struct SectionRow {
     std::string name;
@@ -167,17 +129,8 @@ TEST_F(ToolchainLoad, LinkedWithTheBoardScriptAllFourKindsOfSectionLoad) {
     const std::string ecoff = dir.file("board.ecoff");
     ASSERT_TRUE(run(tools.ld + " -T " + LOADER_FIXTURES + "/rdata.ld --oformat ecoff-littlemips -o " +
                     ecoff + " " + dir.file("program.o")));
-    std::string symbols;
-    ASSERT_TRUE(run(tools.nm + " " + ecoff, &symbols));
-    std::uint32_t gp = 0;
-    std::istringstream lines(symbols);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.size() > 4 && line.compare(line.size() - 4, 4, " _gp") == 0) {
-            gp = static_cast<std::uint32_t>(std::stoul(line, nullptr, 16));
-        }
-    }
-    ASSERT_NE(0u, gp) << symbols;
+    const std::uint32_t gp = gpSymbol(tools, ecoff);
+    ASSERT_NE(0u, gp);
     loadAndCheck(ecoff, {".text", ".rdata", ".data", ".sdata"}, gp);
 }
 
