@@ -8,6 +8,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/e2e_console.h"
+#include "support/e2e_session.h"
+#include "support/e2e_keys.h"
+
 namespace bench {
 
 std::optional<double> cpuSeconds(pid_t pid) {
@@ -117,6 +121,28 @@ bool wireSpan(const std::vector<sim::TranscriptEntry>& transcript, const std::st
     if (start == nullptr || end == nullptr) return false;
     seconds = secondsBetween(start->at, end->at);
     return true;
+}
+
+CommandTiming pressEnterAndTime(e2e::ConsoleProcess& console, std::size_t mark,
+                                const std::string& opening, std::chrono::milliseconds limit) {
+    CommandTiming timing;
+    const pid_t pid = console.pid();
+    const auto cpuBefore = cpuSeconds(pid);
+    const auto pressed = std::chrono::steady_clock::now();
+    console.sendKeys(e2e::keys::Enter);
+    const auto opened = console.findOnScreen(opening, e2e::eventTimeout, mark);
+    if (!opened) return timing;
+    const auto ended = console.findOnScreen("\r\n", limit, *opened + opening.size());
+    const auto done = std::chrono::steady_clock::now();
+    if (!ended) return timing;
+    const auto cpuAfter = cpuSeconds(pid);
+    const auto peak = peakMemoryKiB(pid);
+    timing.finished = true;
+    timing.consoleSeconds = secondsBetween(pressed, done);
+    timing.cpuSeconds = cpuBefore && cpuAfter ? *cpuAfter - *cpuBefore : -1;
+    timing.peakKiB = peak ? *peak : -1;
+    timing.ended = *ended;
+    return timing;
 }
 
 }  // namespace bench

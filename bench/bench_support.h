@@ -12,6 +12,10 @@
 
 #include "sim/sim_target.h"
 
+namespace e2e {
+class ConsoleProcess;
+}
+
 namespace bench {
 
 // User plus system CPU time of a running process, all its threads.
@@ -42,11 +46,24 @@ private:
 
 std::string fixed(double value, int decimals);
 
-// Deterministic bytes of every value, for data that must arrive unchanged.
-
 // Seconds from the first byte of `command` among the bytes the target
 // received to the last byte of the last `ending` among those it sent.
 bool wireSpan(const std::vector<sim::TranscriptEntry>& transcript, const std::string& command,
               const std::string& ending, double& seconds);
+
+// A command typed at a prompt, timed from its Enter to the line end that
+// closes its progress stars, with the console's CPU and memory meanwhile.
+struct CommandTiming {
+    bool finished = false;
+    double consoleSeconds = 0;
+    double cpuSeconds = -1;
+    long peakKiB = -1;
+    // Where the closing line end stands on the console's screen.
+    std::size_t ended = 0;
+};
+// Presses Enter; the command's first output is `opening` (found after
+// `mark`), its stars end at the next line end, within `limit`.
+CommandTiming pressEnterAndTime(e2e::ConsoleProcess& console, std::size_t mark,
+                                const std::string& opening, std::chrono::milliseconds limit);
 
 }  // namespace bench

@@ -1,6 +1,6 @@
-// LOAD throughput, driven through the console's keys: an EXE of 2 MiB and an
-// ECOFF executable of four sections totalling 1 MiB, against the simulated
-// target pacing both directions. The wire time runs from the first "BWR\r"
+// LOAD throughput, driven through the console's keys: an EXE of 2 MiB, an
+// ECOFF executable of four sections and an ELF executable of two segments,
+// each totalling 1 MiB, against the simulated target pacing both directions. The wire time runs from the first "BWR\r"
 // to the last "end binary\r"; the start registers that follow are timed on
 // their own, and so is what each extra section (an exchange of its own)
 // costs, from a one-section file of the same size.
@@ -18,9 +18,9 @@ namespace {
 
 constexpr const char* usage =
     "usage: tolvanis-bench-load [--quick]\n"
-    "LOAD of a 2 MiB EXE and of a 1 MiB four-section ECOFF at 230400 and 921600\n"
-    "baud and unpaced (an eighth of the sizes with --quick). A full run takes\n"
-    "about four minutes.\n";
+    "LOAD of a 2 MiB EXE, a 1 MiB four-section ECOFF and a 1 MiB two-segment ELF\n"
+    "at 230400 and 921600 baud and unpaced (an eighth of the sizes with --quick).\n"
+    "A full run takes about five minutes.\n";
 
 constexpr std::size_t BlockSize = 2048;
 constexpr std::size_t WireBytesPerBlock = BlockSize + 3;
@@ -33,10 +33,12 @@ struct Section {
     std::vector<std::uint8_t> data;
 };
 
+enum class Format { Exe, Ecoff, Elf };
+
 struct Program {
     std::string label;
-    bool exe;
-    std::vector<Section> sections;  // an EXE has one
+    Format format;
+    std::vector<Section> sections;  // an EXE has one; an ELF's are its segments
 };
 
 struct Result {
@@ -53,7 +55,7 @@ struct Result {
 std::vector<std::uint8_t> bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
 
 Program exeProgram(std::size_t size) {
-    return {"EXE", true, {{"", 0, Base, bytesOf(e2e::patternBytes(size, 41))}}};
+    return {"EXE", Format::Exe, {{"", 0, Base, bytesOf(e2e::patternBytes(size, 41))}}};
 }
 
 // Four sections of the kinds a program has, one after the other in memory.
@@ -61,7 +63,7 @@ Program ecoffProgram(std::size_t size, int sectionCount) {
     const Section kinds[] = {{".text", 0x20, 0, {}}, {".rdata", 0x100, 0, {}},
                              {".data", 0x40, 0, {}}, {".sdata", 0x200, 0, {}}};
     const std::size_t shares[] = {4, 1, 2, 1};  // eighths of the whole
-    Program program{"ECOFF x" + std::to_string(sectionCount), false, {}};
+    Program program{"ECOFF x" + std::to_string(sectionCount), Format::Ecoff, {}};
     std::uint32_t address = Base;
     for (int i = 0; i < sectionCount; ++i) {
         Section section = kinds[i];
@@ -74,8 +76,25 @@ Program ecoffProgram(std::size_t size, int sectionCount) {
     return program;
 }
 
+// Code and read-only data in one segment, data in the other, as a link
+// for the board lays them out.
+Program elfProgram(std::size_t size) {
+    const std::size_t code = size / 8 * 5;
+    return {"ELF x2",
+            Format::Elf,
+            {{"", 0, Base, bytesOf(e2e::patternBytes(code, 60))},
+             {"", 0, Base + 0x100000 * 2, bytesOf(e2e::patternBytes(size - code, 61))}}};
+}
+
 std::vector<std::uint8_t> imageOf(const Program& program) {
-    if (program.exe) {
+    if (program.format == Format::Elf) {
+        loadertest::ElfLayout layout;
+        for (const Section& segment : program.sections) {
+            layout.segments.push_back(loadertest::segment(segment.address, segment.data));
+        }
+        return loadertest::elfImage(layout);
+    }
+    if (program.format == Format::Exe) {
         loadertest::ExeLayout layout;
         layout.loadAddress = program.sections[0].address;
         layout.data = program.sections[0].data;
@@ -117,7 +136,6 @@ Result runLoad(const Program& program, std::int32_t baud) {
         return result;
     }
     e2e::ConsoleProcess& console = session.console();
-    const pid_t pid = console.pid();
 
     console.sendKeys(std::string(e2e::keys::F4));
     if (!console.waitForScreen("LOAD <file>:", e2e::eventTimeout)) return result;
@@ -129,22 +147,14 @@ Result runLoad(const Program& program, std::int32_t baud) {
     session.target().clearTranscript();
     const double physics = baud > 0 ? limitSeconds(program, baud) : 0;
     const auto limit = std::chrono::milliseconds(std::int64_t(physics * 1500) + 60000);
-    const auto cpuBefore = bench::cpuSeconds(pid);
-    const auto pressed = std::chrono::steady_clock::now();
-    console.sendKeys(e2e::keys::Enter);
     // The format line, then the line end that closes the stars.
-    const auto format = console.findOnScreen("format\r\n", e2e::eventTimeout, mark);
-    if (!format) return result;
-    const auto ended = console.findOnScreen("\r\n", limit, *format + 8);
-    const auto done = std::chrono::steady_clock::now();
-    if (!ended) return result;
-    const auto cpuAfter = bench::cpuSeconds(pid);
-    const auto peak = bench::peakMemoryKiB(pid);
+    const bench::CommandTiming timing = bench::pressEnterAndTime(console, mark, "format\r\n", limit);
+    if (!timing.finished) return result;
     result.finished = true;
-    result.consoleSeconds = bench::secondsBetween(pressed, done);
-    result.cpuSeconds = cpuBefore && cpuAfter ? *cpuAfter - *cpuBefore : -1;
-    result.peakKiB = peak ? *peak : -1;
-    session.waitForPrompt(*ended);
+    result.consoleSeconds = timing.consoleSeconds;
+    result.cpuSeconds = timing.cpuSeconds;
+    result.peakKiB = timing.peakKiB;
+    session.waitForPrompt(timing.ended);
     result.failedOnScreen = console.screenSince(mark).find("transfer failed") != std::string::npos;
 
     result.intact = true;
@@ -181,6 +191,7 @@ int main(int argc, char** argv) {
     const Program exe = exeProgram(exeSize);
     const Program ecoff = ecoffProgram(ecoffSize, 4);
     const Program single = ecoffProgram(ecoffSize, 1);
+    const Program elf = elfProgram(ecoffSize);
     bool good = true;
 
     std::printf("LOAD through the console's keys, the target pacing both directions. Wire\n"
@@ -194,7 +205,7 @@ int main(int argc, char** argv) {
         const std::int32_t baud = rates[r];
         double overheadFour = 0;
         double overheadOne = 0;
-        for (const Program* program : {&exe, &ecoff, &single}) {
+        for (const Program* program : {&exe, &ecoff, &single, &elf}) {
             if (program == &single && baud != 921600) continue;
             const Result result = runLoad(*program, baud);
             const double limit = limitSeconds(*program, baud);
@@ -221,7 +232,7 @@ int main(int argc, char** argv) {
 
     std::printf("\nUnpaced over the pseudo-terminal: the console's own cost.\n\n");
     bench::Table unpaced({"program", "bytes", "console s", "CPU s", "peak memory KiB", "data"});
-    for (const Program* program : {&exe, &ecoff}) {
+    for (const Program* program : {&exe, &ecoff, &elf}) {
         const Result result = runLoad(*program, 0);
         unpaced.add({program->label, std::to_string(totalSize(*program)),
                      result.finished ? bench::fixed(result.consoleSeconds, 3) : "-",

@@ -64,7 +64,6 @@ Result runTransfer(const Run& run, std::size_t size) {
         return result;
     }
     e2e::ConsoleProcess& console = session.console();
-    const pid_t pid = console.pid();
 
     const bool load = run.kind == Kind::Dload;
     console.sendKeys(std::string(load ? e2e::keys::F9 : e2e::keys::F10) + std::string(e2e::keys::F4));
@@ -83,22 +82,14 @@ Result runTransfer(const Run& run, std::size_t size) {
     const double blocks = double((size + BlockSize - 1) / BlockSize);
     const double physicsSeconds = run.baud > 0 ? blocks * WireBytesPerBlock * 10.0 / run.baud : 0;
     const auto limit = std::chrono::milliseconds(std::int64_t(physicsSeconds * 1500) + 60000);
-    const auto cpuBefore = bench::cpuSeconds(pid);
-    const auto pressed = std::chrono::steady_clock::now();
-    console.sendKeys(e2e::keys::Enter);
     // The line editor's own line end, then the one that closes the stars.
-    const auto entered = console.findOnScreen("\r\n", e2e::eventTimeout, mark);
-    if (!entered) return result;
-    const auto ended = console.findOnScreen("\r\n", limit, *entered + 2);
-    const auto done = std::chrono::steady_clock::now();
-    if (!ended) return result;
-    const auto cpuAfter = bench::cpuSeconds(pid);
-    const auto peak = bench::peakMemoryKiB(pid);
+    const bench::CommandTiming timing = bench::pressEnterAndTime(console, mark, "\r\n", limit);
+    if (!timing.finished) return result;
     result.finished = true;
-    result.consoleSeconds = bench::secondsBetween(pressed, done);
-    result.cpuSeconds = cpuBefore && cpuAfter ? *cpuAfter - *cpuBefore : -1;
-    result.peakKiB = peak ? *peak : -1;
-    session.waitForPrompt(*ended);
+    result.consoleSeconds = timing.consoleSeconds;
+    result.cpuSeconds = timing.cpuSeconds;
+    result.peakKiB = timing.peakKiB;
+    session.waitForPrompt(timing.ended);
     result.failedOnScreen = console.screenSince(mark).find("transfer failed") != std::string::npos;
 
     if (load) {
