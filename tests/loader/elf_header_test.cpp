@@ -1,13 +1,11 @@
 // Reading ELF executables: which files are taken, what their headers give,
-// and which are refused before anything reaches the line.
+// and which are refused.
 #include "loader/elf_file_job.h"
 
 #include <gtest/gtest.h>
 
-#include "console/console.h"
 #include "loader/detect_format.h"
 #include "tests/loader/loader_files.h"
-#include "tests/support/fakes.h"
 
 namespace {
 
@@ -190,34 +188,6 @@ TEST(ElfHeader, RefusesNameAndSymbolTablesOutsideTheFile) {
     EXPECT_EQ(5u, OpenedElf(dir.write("sym.elf", unnamed)).job.gp);
     loadertest::putLe32(unnamed, sectionTable + 40 * 2 + 20, 0x10000000);
     EXPECT_FALSE(OpenedElf(dir.write("sym.elf", unnamed)).opened) << "symbols";
-}
-
-struct ElfRefusal : ::testing::Test {
-    ElfRefusal() { console.port = &line; }
-    fakes::Keys keys;
-    fakes::ScreenText screen;
-    fakes::Host host;
-    fakes::Line line;
-    Console console{keys, screen, host};
-    ScratchDir dir;
-};
-
-TEST_F(ElfRefusal, AnUnusableElfSaysSoAndSendsOnlyTheCarriageReturn) {
-    Bytes image = loadertest::elfImage(program());
-    loadertest::putLe16(image, ElfOffsets::programCountField, 0x1000);
-    console.state = AtPrompt;
-    EXPECT_FALSE(console.load(dir.write("bad.elf", image).c_str(), &line));
-    EXPECT_EQ("ELF format\ncannot open file\n", screen.text);
-    EXPECT_EQ("\r", line.written);
-    EXPECT_EQ(Typing, console.state);
-}
-
-TEST_F(ElfRefusal, OtherElfFilesAreAnUnknownFormat) {
-    ElfLayout object = program();
-    object.type = 1;
-    EXPECT_FALSE(console.load(dir.write("a.o", loadertest::elfImage(object)).c_str(), &line));
-    EXPECT_EQ("unknown format\n", screen.text);
-    EXPECT_EQ("\r", line.written);
 }
 
 }  // namespace

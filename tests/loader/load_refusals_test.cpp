@@ -29,12 +29,25 @@ TEST_F(Refusal, MissingFile) {
     EXPECT_EQ(0, console.starsShown);
 }
 
+loadertest::ElfLayout elfProgram() {
+    loadertest::ElfLayout layout;
+    layout.segments.push_back(loadertest::segment(0x80010000, loadertest::pattern(300, 1)));
+    return layout;
+}
+
 TEST_F(Refusal, UnknownFormat) {
-    const std::string path = dir.write("a.bin", Bytes{0x7f, 'E', 'L', 'F', 1, 1, 1, 0, 0});
-    EXPECT_FALSE(console.load(path.c_str(), &line));
-    EXPECT_EQ("unknown format\n", screen.text);
-    EXPECT_EQ("\r", line.written);
-    EXPECT_EQ(Typing, console.state);
+    // A bare ELF identification, and a whole ELF that is not an executable.
+    loadertest::ElfLayout object = elfProgram();
+    object.type = 1;
+    for (const Bytes& image : {Bytes{0x7f, 'E', 'L', 'F', 1, 1, 1, 0, 0}, loadertest::elfImage(object)}) {
+        screen.text.clear();
+        line.written.clear();
+        console.state = AtPrompt;
+        EXPECT_FALSE(console.load(dir.write("a.bin", image).c_str(), &line));
+        EXPECT_EQ("unknown format\n", screen.text);
+        EXPECT_EQ("\r", line.written);
+        EXPECT_EQ(Typing, console.state);
+    }
 }
 
 TEST_F(Refusal, HeadersThatCannotBeUsed) {
@@ -49,11 +62,14 @@ TEST_F(Refusal, HeadersThatCannotBeUsed) {
     object.optionalHeaderSize = 0;
     loadertest::EcoffLayout notExecutable;
     notExecutable.flags = 0;
+    Bytes tableBeyondTheEnd = loadertest::elfImage(elfProgram());
+    loadertest::putLe16(tableBeyondTheEnd, loadertest::ElfOffsets::programCountField, 0x1000);
     const Case cases[] = {
         {"short.exe", shortExe, "QORA-EXE format\n"},
         {"object.ecoff", loadertest::ecoffImage(object), "kembri format\n"},
         {"noexec.ecoff", loadertest::ecoffImage(notExecutable), "kembri format\n"},
         {"magic-only.ecoff", Bytes{0x62, 0x01}, "kembri format\n"},
+        {"table-beyond.elf", tableBeyondTheEnd, "ELF format\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -69,4 +69,22 @@ inline std::uint32_t gpSymbol(const Tools& tools, const std::string& file) {
     return 0;
 }
 
+// Assembles the fixture program into program.o; without the toolchain the
+// test is skipped and says what is missing.
+class ToolchainTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string missing = tools.missing();
+        if (!missing.empty()) {
+            GTEST_SKIP() << "MIPS little-endian binutils not found (" << missing
+                         << "); install binutils-mipsel-linux-gnu";
+        }
+        ASSERT_TRUE(run(tools.as + " -mips1 -o " + object + " " + LOADER_FIXTURES + "/program.s"));
+    }
+
+    Tools tools;
+    ScratchDir dir;
+    std::string object = dir.file("program.o");
+};
+
 }  // namespace loadertest

@@ -17,8 +17,6 @@ using loadertest::Bytes;
 using loadertest::gpSymbol;
 using loadertest::readAll;
 using loadertest::run;
-using loadertest::ScratchDir;
-using loadertest::Tools;
 
 struct SectionRow {
     std::string name;
@@ -56,16 +54,11 @@ std::uint32_t hexAfter(const std::string& text, const std::string& label) {
     return static_cast<std::uint32_t>(std::stoul(text.substr(at + label.size()), nullptr, 16));
 }
 
-class ToolchainLoad : public ::testing::Test {
+class ToolchainLoad : public loadertest::ToolchainTest {
 protected:
     void SetUp() override {
-        const std::string missing = tools.missing();
-        if (!missing.empty()) {
-            GTEST_SKIP() << "MIPS little-endian binutils not found (" << missing
-                         << "); install binutils-mipsel-linux-gnu";
-        }
-        ASSERT_TRUE(run(tools.as + " -mips1 -o " + dir.file("program.o") + " " +
-                        LOADER_FIXTURES + "/program.s"));
+        ToolchainTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         ASSERT_TRUE(target.start());
         ASSERT_TRUE(port.open(target.slavePath().c_str(), 115200));
         console.port = &port;
@@ -114,8 +107,6 @@ protected:
         EXPECT_EQ(0x801ffff0u, target.reg("sp"));
     }
 
-    Tools tools;
-    ScratchDir dir;
     sim::SimTarget target;
     SerialPort port;
     fakes::Keys keys;

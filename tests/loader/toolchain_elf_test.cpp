@@ -16,8 +16,6 @@ namespace {
 using loadertest::Bytes;
 using loadertest::gpSymbol;
 using loadertest::run;
-using loadertest::ScratchDir;
-using loadertest::Tools;
 
 // Everything the board script places lies in here.
 constexpr std::uint32_t ProgramArea = 0x80000000;
@@ -72,17 +70,8 @@ std::string firstDifference(const Bytes& a, const Bytes& b) {
     return a.size() == b.size() ? "same" : "sizes differ";
 }
 
-class ToolchainElf : public ::testing::Test {
+class ToolchainElf : public loadertest::ToolchainTest {
 protected:
-    void SetUp() override {
-        const std::string missing = tools.missing();
-        if (!missing.empty()) {
-            GTEST_SKIP() << "MIPS little-endian binutils not found (" << missing
-                         << "); install binutils-mipsel-linux-gnu";
-        }
-        ASSERT_TRUE(run(tools.as + " -mips1 -o " + object + " " + LOADER_FIXTURES + "/program.s"));
-    }
-
     std::string link(const char* script, const std::string& name, const char* format = nullptr) {
         const std::string out = dir.file(name);
         std::string command = tools.ld + " -T " + LOADER_FIXTURES + "/" + script;
@@ -91,16 +80,22 @@ protected:
         return out;
     }
 
+    // The same bytes in the same places, and the same start, from both.
+    void expectSameBoard(const Board& fromElf, const Board& fromEcoff) {
+        expectElfLoaded(fromElf);
+        EXPECT_TRUE(fromEcoff.loaded) << fromEcoff.screen;
+        EXPECT_TRUE(fromElf.memory == fromEcoff.memory)
+            << firstDifference(fromElf.memory, fromEcoff.memory);
+        EXPECT_EQ(fromEcoff.epc, fromElf.epc);
+        EXPECT_EQ(fromEcoff.sp, fromElf.sp);
+    }
+
     void expectElfLoaded(const Board& board) {
         EXPECT_TRUE(board.loaded) << board.screen;
         EXPECT_EQ(0u, board.screen.find("ELF format\n")) << board.screen;
         EXPECT_EQ(2, board.exchanges) << "one for the code segment, one for the data segment";
         EXPECT_NE(Bytes(ProgramAreaSize, 0), board.memory);
     }
-
-    Tools tools;
-    ScratchDir dir;
-    std::string object = dir.file("program.o");
 };
 
 TEST_F(ToolchainElf, LeavesTheBoardAsTheSameProgramLinkedToEcoff) {
@@ -109,12 +104,8 @@ TEST_F(ToolchainElf, LeavesTheBoardAsTheSameProgramLinkedToEcoff) {
 
     const Board fromElf = loadIntoFreshBoard(elf);
     const Board fromEcoff = loadIntoFreshBoard(ecoff);
-    expectElfLoaded(fromElf);
-    EXPECT_TRUE(fromEcoff.loaded) << fromEcoff.screen;
-    EXPECT_TRUE(fromElf.memory == fromEcoff.memory) << firstDifference(fromElf.memory, fromEcoff.memory);
-    EXPECT_EQ(fromEcoff.epc, fromElf.epc);
+    expectSameBoard(fromElf, fromEcoff);
     EXPECT_EQ(fromEcoff.gp, fromElf.gp);
-    EXPECT_EQ(fromEcoff.sp, fromElf.sp);
     // The gp came from the ELF's register information, which is the link's _gp.
     EXPECT_EQ(gpSymbol(tools, elf), fromElf.gp);
     EXPECT_NE(0u, fromElf.gp);
@@ -127,11 +118,7 @@ TEST_F(ToolchainElf, LeavesTheSameBytesAsItsObjcopyConversion) {
 
     const Board fromElf = loadIntoFreshBoard(elf);
     const Board fromEcoff = loadIntoFreshBoard(ecoff);
-    expectElfLoaded(fromElf);
-    EXPECT_TRUE(fromEcoff.loaded) << fromEcoff.screen;
-    EXPECT_TRUE(fromElf.memory == fromEcoff.memory) << firstDifference(fromElf.memory, fromEcoff.memory);
-    EXPECT_EQ(fromEcoff.epc, fromElf.epc);
-    EXPECT_EQ(fromEcoff.sp, fromElf.sp);
+    expectSameBoard(fromElf, fromEcoff);
     // objcopy's conversion writes no gp of its own, so only the ELF has one.
 }
 

@@ -138,11 +138,20 @@ TEST_F(Wine, ScriptLoadsAndSavesMemoryThroughTheSimulatedTarget) {
     ASSERT_TRUE(wine::writeFile(folder + "/data.bin", std::string(data.begin(), data.end())));
     const Bytes image = loadertest::ecoffImage(program);
     ASSERT_TRUE(wine::writeFile(folder + "/prog.ecoff", std::string(image.begin(), image.end())));
+    loadertest::ElfLayout elf;
+    elf.entry = 0x80060020;
+    elf.segments.push_back(loadertest::segment(0x80060000, loadertest::pattern(3000, 14)));
+    elf.segments.push_back(loadertest::segment(0x80070000, loadertest::pattern(700, 15)));
+    elf.hasRegisterInfo = true;
+    elf.registerInfoGp = 0x80077ff0;
+    const Bytes elfImage = loadertest::elfImage(elf);
+    ASSERT_TRUE(wine::writeFile(folder + "/prog.elf", std::string(elfImage.begin(), elfImage.end())));
     ASSERT_TRUE(wine::writeFile(folder + "/session.txt", wine::windowsLines({
                                                              "local dload data.bin 80020000",
                                                              "dw 80020000 4",
                                                              "local load prog.ecoff",
                                                              "dr",
+                                                             "local load prog.elf",
                                                              "local dsave saved.bin 80020000 1388",
                                                              "local echo all done",
                                                              "local quit",
@@ -150,9 +159,9 @@ TEST_F(Wine, ScriptLoadsAndSavesMemoryThroughTheSimulatedTarget) {
 
     wine::ConsoleProgram session(*prefix, {console, "-pCOM1", "-b115200", "session.txt"}, folder);
     ASSERT_TRUE(session.started());
-    // dload, two sections, dsave; then the echo, and the prompt after it
-    // that runs "local quit".
-    ASSERT_TRUE(session.waitUntil([&] { return target->exchangesCompleted() == 4; }, 90s))
+    // dload, two sections, two segments, dsave; then the echo, and the
+    // prompt after it that runs "local quit".
+    ASSERT_TRUE(session.waitUntil([&] { return target->exchangesCompleted() == 6; }, 90s))
         << target->exchangesCompleted() << " exchanges\n"
         << session.screen();
     const auto promptAfterEcho = [&] {
@@ -166,8 +175,11 @@ TEST_F(Wine, ScriptLoadsAndSavesMemoryThroughTheSimulatedTarget) {
     EXPECT_EQ(data, target->readMemory(0x80020000, 5000));
     EXPECT_EQ(program.sections[0].data, target->readMemory(0x80040000, 4096));
     EXPECT_EQ(program.sections[1].data, target->readMemory(0x80050000, 2500));
-    EXPECT_EQ(0x80040010u, target->reg("epc"));
-    EXPECT_EQ(0x80058000u, target->reg("gp"));
+    EXPECT_EQ(elf.segments[0].data, target->readMemory(0x80060000, 3000));
+    EXPECT_EQ(elf.segments[1].data, target->readMemory(0x80070000, 700));
+    // The ELF loaded last: its registers stand.
+    EXPECT_EQ(0x80060020u, target->reg("epc"));
+    EXPECT_EQ(0x80077ff0u, target->reg("gp"));
     EXPECT_EQ(0x801ffff0u, target->reg("sp"));
     EXPECT_EQ(std::string(data.begin(), data.end()), wine::readFile(folder + "/saved.bin"));
 
@@ -181,6 +193,7 @@ TEST_F(Wine, ScriptLoadsAndSavesMemoryThroughTheSimulatedTarget) {
     const std::string shown = session.normalisedScreen();
     EXPECT_TRUE(contains(shown, dumped)) << session.screen();
     EXPECT_TRUE(contains(shown, "kembri format")) << session.screen();
+    EXPECT_TRUE(contains(shown, "ELF format")) << session.screen();
     EXPECT_TRUE(contains(shown, "epc=80040010")) << session.screen();
 
     // The script has ended; the console goes on until the quit chord.
