@@ -20,9 +20,10 @@ std::string usageText() {
            "  -bBAUDRATE  baud rate, e.g. -b115200 (stored for the next start)\n"
            "  SCRIPT      script file whose lines run one per monitor prompt\n"
            "  --help      this text;  --version  the program's version\n"
-           "At the monitor prompt: F1 help, F3 auto, F4 load, F9 F4 dload, F10 F4 dsave,\n"
-           "F10 F2 quit. Where the terminal keeps F1 or F10 for itself, Alt+1 .. Alt+0\n"
-           "stand for F1 .. F10.\n";
+           "  --list      the serial devices present, to choose a port from\n"
+           "At the monitor prompt: F1 help, F3 auto, F4 load (EXE, ECOFF or ELF),\n"
+           "F9 F4 dload, F10 F4 dsave, F10 F2 quit. Where the terminal keeps F1 or F10\n"
+           "for itself, Alt+1 .. Alt+0 stand for F1 .. F10.\n";
 }
 
 std::string versionText() { return "tolvanis " TOLVANIS_VERSION " (built " __DATE__ ")\n"; }

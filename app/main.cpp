@@ -7,6 +7,7 @@
 #include "platform/host_services.h"
 #include "platform/keyboard.h"
 #include "platform/screen.h"
+#include "platform/serial_port_list.h"
 #include "platform/settings_store.h"
 #include "platform/terminal.h"
 #include "serial/serial_port.h"
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
     switch (findInformationRequest(argc, argv)) {
     case InformationRequest::Help: show(screen, usageText()); return 0;
     case InformationRequest::Version: show(screen, versionText()); return 0;
+    case InformationRequest::List:
+        show(screen, platform::formatSerialDeviceList(platform::listSerialPorts()));
+        return 0;
     case InformationRequest::None: break;
     }
 

@@ -82,6 +82,7 @@ InformationRequest findInformationRequest(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) return InformationRequest::Help;
         if (std::strcmp(argv[i], "--version") == 0) return InformationRequest::Version;
+        if (std::strcmp(argv[i], "--list") == 0) return InformationRequest::List;
     }
     return InformationRequest::None;
 }

@@ -24,6 +24,7 @@ void applyArguments(int argc, const char* const* argv, StartupSettings& settings
 // Written at every start, also when nothing changed.
 void storeSettings(SettingsStore& store, const StartupSettings& settings);
 
-// "--help" and "--version" print and end the program before anything else.
-enum class InformationRequest { None, Help, Version };
+// "--help", "--version" and "--list" print and end the program before
+// anything else.
+enum class InformationRequest { None, Help, Version, List };
 InformationRequest findInformationRequest(int argc, const char* const* argv);

@@ -75,6 +75,7 @@ StartupSettings checkCommandLine(std::string_view bytes) {
         if (request == InformationRequest::None) {
             if (argument == "--help") request = InformationRequest::Help;
             if (argument == "--version") request = InformationRequest::Version;
+            if (argument == "--list") request = InformationRequest::List;
         }
         if (argument.empty() || argument[0] != '-') {
             script = std::string(argument);
@@ -89,7 +90,7 @@ StartupSettings checkCommandLine(std::string_view bytes) {
     require(settings.hasScript == script.has_value() && settings.scriptName == script.value_or(""),
             "the last argument without a dash names the script, whole");
     require(findInformationRequest(argc, argv.data()) == request,
-            "--help and --version are found wherever they stand");
+            "--help, --version and --list are found wherever they stand");
     return settings;
 }
 

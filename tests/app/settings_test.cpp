@@ -130,13 +130,15 @@ TEST(StartupSettings, AStoredNameTooLongForItsBufferIsNotUsed) {
     EXPECT_STREQ(settle(store, {}).portName, "COM1");
 }
 
-TEST(StartupSettings, HelpAndVersionAreFoundAnywhere) {
+TEST(StartupSettings, HelpVersionAndListAreFoundAnywhere) {
     const char* help[] = {"tolvanis", "-pCOM2", "--help"};
     const char* version[] = {"tolvanis", "--version"};
-    const char* neither[] = {"tolvanis", "-h", "--"};
+    const char* list[] = {"tolvanis", "-b9600", "--list", "boot.txt"};
+    const char* neither[] = {"tolvanis", "-h", "--", "--lis", "--listing"};
     EXPECT_EQ(findInformationRequest(3, help), InformationRequest::Help);
     EXPECT_EQ(findInformationRequest(2, version), InformationRequest::Version);
-    EXPECT_EQ(findInformationRequest(3, neither), InformationRequest::None);
+    EXPECT_EQ(findInformationRequest(4, list), InformationRequest::List);
+    EXPECT_EQ(findInformationRequest(5, neither), InformationRequest::None);
 }
 
 }  // namespace
