@@ -24,6 +24,21 @@ bench: build
 clean:
 	rm -rf $(BUILD)
 
+# `make install PREFIX=...` (DESTDIR honoured); `make package` leaves a
+# Debian package in $(BUILD); `make package-check` (root, a throw-away
+# machine) installs it with dpkg, tries it and removes it.
+PREFIX ?= /usr/local
+.PHONY: install package package-check
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+package-check: build
+	./tools/package-check.sh $(BUILD)
+
 # Windows, cross-built with mingw-w64: the 64-bit build is tested under Wine,
 # the 32-bit one is built. GoogleTest is built first from Debian's sources,
 # with its own flags, for the 64-bit unit tests.
