@@ -19,4 +19,21 @@ public:
     std::size_t count() const;
 };
 
+// A job's openFile under the watch: whether it opened, and what it allocated.
+struct WatchedOpen {
+    bool opened = false;
+    std::size_t largest = 0;
+    std::size_t allocations = 0;
+};
+
+template <typename Job>
+WatchedOpen openWatched(Job& job, const char* path) {
+    WatchedOpen result;
+    AllocationWatch watch;
+    result.opened = job.openFile(path);
+    result.largest = watch.largest();
+    result.allocations = watch.count();
+    return result;
+}
+
 }  // namespace fuzzing

@@ -82,15 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = fuzzing::writeScratchFile("program", data, size);
 
     EcoffFileJob job;
-    bool opened = false;
-    std::size_t largest = 0;
-    std::size_t allocations = 0;
-    {
-        fuzzing::AllocationWatch watch;
-        opened = job.openFile(path.c_str());
-        largest = watch.largest();
-        allocations = watch.count();
-    }
+    const auto [opened, largest, allocations] = fuzzing::openWatched(job, path.c_str());
     require(opened == headerAcceptable(data, size), "only a whole executable header and table open");
 
     // The table is the only allocation, and the file's own count bounds it.

@@ -99,15 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = fuzzing::writeScratchFile("program", data, size);
 
     ElfFileJob job;
-    bool opened = false;
-    std::size_t largest = 0;
-    std::size_t allocations = 0;
-    {
-        fuzzing::AllocationWatch watch;
-        opened = job.openFile(path.c_str());
-        largest = watch.largest();
-        allocations = watch.count();
-    }
+    const auto [opened, largest, allocations] = fuzzing::openWatched(job, path.c_str());
     if (!identifies(data, size)) {
         require(!opened, "only a 32-bit little-endian MIPS executable opens");
         require(allocations == 0, "a refused header allocates nothing");
