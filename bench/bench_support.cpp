@@ -123,6 +123,12 @@ bool wireSpan(const std::vector<sim::TranscriptEntry>& transcript, const std::st
     return true;
 }
 
+std::string dataOutcome(bool finished, bool failedOnScreen, bool intact) {
+    if (!finished) return "did not finish";
+    if (failedOnScreen) return "transfer failed";
+    return intact ? "intact" : "CORRUPT";
+}
+
 CommandTiming pressEnterAndTime(e2e::ConsoleProcess& console, std::size_t mark,
                                 const std::string& opening, std::chrono::milliseconds limit) {
     CommandTiming timing;

@@ -51,6 +51,9 @@ std::string fixed(double value, int decimals);
 bool wireSpan(const std::vector<sim::TranscriptEntry>& transcript, const std::string& command,
               const std::string& ending, double& seconds);
 
+// How a timed command ended, for the last column of a table.
+std::string dataOutcome(bool finished, bool failedOnScreen, bool intact);
+
 // A command typed at a prompt, timed from its Enter to the line end that
 // closes its progress stars, with the console's CPU and memory meanwhile.
 struct CommandTiming {

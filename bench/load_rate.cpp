@@ -176,9 +176,7 @@ Result runLoad(const Program& program, std::int32_t baud) {
 }
 
 std::string outcome(const Result& result) {
-    if (!result.finished) return "did not finish";
-    if (result.failedOnScreen) return "transfer failed";
-    return result.intact ? "intact" : "CORRUPT";
+    return bench::dataOutcome(result.finished, result.failedOnScreen, result.intact);
 }
 
 }  // namespace

@@ -112,9 +112,7 @@ std::string name(const Run& run) {
 }
 
 std::string outcome(const Result& result) {
-    if (!result.finished) return "did not finish";
-    if (result.failedOnScreen) return "transfer failed";
-    return result.dataIntact ? "intact" : "CORRUPT";
+    return bench::dataOutcome(result.finished, result.failedOnScreen, result.dataIntact);
 }
 
 }  // namespace

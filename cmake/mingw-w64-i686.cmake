@@ -1,19 +1,4 @@
-# Cross-builds for Windows with Debian's mingw-w64 (i686). The posix thread
-# model compilers, so that std::thread and std::future work; a static runtime,
-# so that the .exe runs without extra DLLs.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-builds for Windows with Debian's mingw-w64 (i686).
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(TOLVANIS_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOLVANIS_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOLVANIS_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOLVANIS_MINGW_TRIPLE}-windres)
-
-# Headers and libraries of the target only; programs of the build machine.
-set(CMAKE_FIND_ROOT_PATH /usr/${TOLVANIS_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -36,20 +36,18 @@ bool Console::load(const char* path, SerialPort* portIn) {
 
     // A job that could not be made is reported like a file that could not
     // be opened: either way there is nothing to send.
+    const char* failure = nullptr;
     if (job == nullptr || !job->openFile(path)) {
-        state = Typing;
-        sendChar(keys::Enter);
-        print("cannot open file\n");
-        discardJob(job);
-        return false;
-    }
-    if (!job->start(portIn)) {
-        state = Typing;
-        sendChar(keys::Enter);
-        print("cannot send file\n");
-        discardJob(job);
-        return false;
+        failure = "cannot open file\n";
+    } else if (!job->start(portIn)) {
+        failure = "cannot send file\n";
     }
     // The wait closes the file and deletes the job on every way out.
-    return foregroundWait(job);
+    if (failure == nullptr) return foregroundWait(job);
+
+    state = Typing;
+    sendChar(keys::Enter);
+    print(failure);
+    discardJob(job);
+    return false;
 }

@@ -1,23 +1,18 @@
 #include "platform/terminal.h"
+#include "platform/terminal_modes.h"
 
 #include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdlib>
 
 namespace platform {
 
 namespace {
 
-// Standard input's settings before raw mode, and raw mode itself. Only the
-// main thread changes the terminal's mode.
+// Standard input's settings before raw mode, and raw mode itself.
 termios normalMode{};
 termios rawMode{};
-bool rawActive = false;
-// The guard that entered raw mode; only it leaves it.
-const RawTerminal* rawOwner = nullptr;
-bool exitHandlerInstalled = false;
 
 volatile std::sig_atomic_t terminationFlag = 0;
 
@@ -26,22 +21,15 @@ void setMode(const termios& mode) {
     tcsetattr(STDIN_FILENO, TCSANOW, &mode);
 }
 
-void restoreAtExit() {
-    if (rawActive) {
-        setMode(normalMode);
-        rawActive = false;
-    }
-}
-
 extern "C" void onTerminationSignal(int) {
     terminationFlag = 1;
 }
 
 }  // namespace
 
-RawTerminal::RawTerminal() {
-    if (rawActive || isatty(STDIN_FILENO) != 1 || tcgetattr(STDIN_FILENO, &normalMode) != 0) {
-        return;
+bool readTerminalModes() {
+    if (isatty(STDIN_FILENO) != 1 || tcgetattr(STDIN_FILENO, &normalMode) != 0) {
+        return false;
     }
     rawMode = normalMode;
     // Keys go to the target as typed: no echo, no line editing, no signal
@@ -55,34 +43,12 @@ RawTerminal::RawTerminal() {
     rawMode.c_oflag |= OPOST | ONLCR;
     rawMode.c_cc[VMIN] = 1;
     rawMode.c_cc[VTIME] = 0;
-    if (!exitHandlerInstalled) {
-        // For ways out that skip the destructor: exit() from anywhere.
-        std::atexit(restoreAtExit);
-        exitHandlerInstalled = true;
-    }
-    setMode(rawMode);
-    rawActive = true;
-    rawOwner = this;
+    return true;
 }
 
-RawTerminal::~RawTerminal() {
-    if (rawOwner == this) {
-        restoreAtExit();
-        rawOwner = nullptr;
-    }
-}
+void applyNormalMode() { setMode(normalMode); }
 
-NormalModeWhile::NormalModeWhile() {
-    if (rawActive) {
-        setMode(normalMode);
-    }
-}
-
-NormalModeWhile::~NormalModeWhile() {
-    if (rawActive) {
-        setMode(rawMode);
-    }
-}
+void applyRawMode() { setMode(rawMode); }
 
 void watchTerminationSignals() {
     struct sigaction action {};

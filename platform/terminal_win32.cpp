@@ -1,22 +1,17 @@
 #include "platform/terminal.h"
+#include "platform/terminal_modes.h"
 
 #include <windows.h>
 
 #include <atomic>
-#include <cstdlib>
 
 namespace platform {
 
 namespace {
 
-// Standard input's console mode before raw mode, and raw mode itself. Only
-// the main thread changes the mode.
+// Standard input's console mode before raw mode, and raw mode itself.
 DWORD normalMode = 0;
 DWORD rawMode = 0;
-bool rawActive = false;
-// The guard that entered raw mode; only it leaves it.
-const RawTerminal* rawOwner = nullptr;
-bool exitHandlerInstalled = false;
 
 // Set from the control handler, which runs on a thread of its own.
 std::atomic<bool> terminationFlag{false};
@@ -28,13 +23,6 @@ constexpr DWORD ClosingGraceMs = 4000;
 
 void setMode(DWORD mode) {
     SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), mode);
-}
-
-void restoreAtExit() {
-    if (rawActive) {
-        setMode(normalMode);
-        rawActive = false;
-    }
 }
 
 BOOL WINAPI onConsoleControl(DWORD event) {
@@ -59,43 +47,20 @@ BOOL WINAPI onConsoleControl(DWORD event) {
 
 }  // namespace
 
-RawTerminal::RawTerminal() {
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    if (rawActive || !GetConsoleMode(input, &normalMode)) {
-        return;
+bool readTerminalModes() {
+    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &normalMode)) {
+        return false;
     }
     // Keys go to the target as typed: no echo, no line editing, and Ctrl+C
     // is a key rather than a signal.
     rawMode = normalMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
                                                ENABLE_PROCESSED_INPUT);
-    if (!exitHandlerInstalled) {
-        // For ways out that skip the destructor: exit() from anywhere.
-        std::atexit(restoreAtExit);
-        exitHandlerInstalled = true;
-    }
-    setMode(rawMode);
-    rawActive = true;
-    rawOwner = this;
+    return true;
 }
 
-RawTerminal::~RawTerminal() {
-    if (rawOwner == this) {
-        restoreAtExit();
-        rawOwner = nullptr;
-    }
-}
+void applyNormalMode() { setMode(normalMode); }
 
-NormalModeWhile::NormalModeWhile() {
-    if (rawActive) {
-        setMode(normalMode);
-    }
-}
-
-NormalModeWhile::~NormalModeWhile() {
-    if (rawActive) {
-        setMode(rawMode);
-    }
-}
+void applyRawMode() { setMode(rawMode); }
 
 void watchTerminationSignals() {
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
