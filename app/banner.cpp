@@ -7,11 +7,11 @@
 #endif
 
 std::string bannerText(const StartupSettings& settings) {
-    // The port name holds at most 99 characters; the rest fits easily.
-    char text[256];
-    std::snprintf(text, sizeof text, "TOLVANIS kembri console - %s - port %s baud %d\n", __DATE__,
-                  settings.portName, static_cast<int>(settings.baudRate));
-    return text;
+    // The port name is shown whole, however long.
+    char baud[32];
+    std::snprintf(baud, sizeof baud, " baud %d\n", static_cast<int>(settings.baudRate));
+    return std::string("TOLVANIS kembri console - ") + __DATE__ + " - port " + settings.portName +
+           baud;
 }
 
 std::string usageText() {

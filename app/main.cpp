@@ -19,6 +19,7 @@ void show(Screen& screen, const std::string& text) { screen.write(text.data(), t
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::keepStandardDescriptorsOpen();
     StdoutScreen screen;
     switch (findInformationRequest(argc, argv)) {
     case InformationRequest::Help: show(screen, usageText()); return 0;
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
     }
 
     platform::watchTerminationSignals();
+    platform::endWithTerminationSignalAtExit();
     platform::RawTerminal terminal;
     SerialPort port;
     const auto keyboard = makeSystemKeyboard();
@@ -40,12 +42,13 @@ int main(int argc, char** argv) {
     const auto store = makeSystemSettingsStore();
     readStoredSettings(*store, settings);
     applyArguments(argc, argv, settings);
-    storeSettings(*store, settings);
+    const std::string notice = storeSettings(*store, settings);
 
     show(screen, bannerText(settings));
     show(screen, "press F1 for help\n\n");
+    show(screen, notice);
 
-    if (!port.open(settings.portName, settings.baudRate)) {
+    if (!port.open(settings.portName.c_str(), settings.baudRate)) {
         show(screen, "cannot open port\n");
         // A failure, told to the calling shell as one.
         return 1;

@@ -10,7 +10,7 @@ namespace {
 
 constexpr const char* PortValue = "tolvanisPort";
 constexpr const char* BaudValue = "tolvanisBaud";
-// Option values are read up to this many characters.
+// A baud rate is read up to this many characters.
 constexpr std::size_t OptionValueLimit = 99;
 
 // A decimal number at the start of text, as "%d" reads it: leading white
@@ -46,9 +46,9 @@ bool leadingNumber(const char* text, std::int32_t& value) {
 
 void readStoredSettings(SettingsStore& store, StartupSettings& settings) {
     if (!store.open()) return;
-    char port[StartupSettings::PortNameSize];
-    if (store.readText(PortValue, port, sizeof port)) {
-        std::memcpy(settings.portName, port, sizeof port);
+    std::string port;
+    if (store.readText(PortValue, port)) {
+        settings.portName = port;
     }
     std::int32_t baud = 0;
     if (store.readNumber(BaudValue, baud)) settings.baudRate = baud;
@@ -61,8 +61,7 @@ void applyArguments(int argc, const char* const* argv, StartupSettings& settings
             settings.hasScript = true;
             settings.scriptName = argument;
         } else if (argument[1] == 'p') {
-            std::strncpy(settings.portName, argument + 2, OptionValueLimit);
-            settings.portName[OptionValueLimit] = '\0';
+            settings.portName = argument + 2;
         } else if (argument[1] == 'b') {
             std::int32_t baud = 0;
             if (leadingNumber(argument + 2, baud)) settings.baudRate = baud;
@@ -71,11 +70,12 @@ void applyArguments(int argc, const char* const* argv, StartupSettings& settings
     }
 }
 
-void storeSettings(SettingsStore& store, const StartupSettings& settings) {
-    if (!store.open()) return;
-    store.writeText(PortValue, settings.portName);
+std::string storeSettings(SettingsStore& store, const StartupSettings& settings) {
+    if (!store.open()) return {};
+    store.writeText(PortValue, settings.portName.c_str());
     store.writeNumber(BaudValue, settings.baudRate);
     store.commit();
+    return store.notice();
 }
 
 InformationRequest findInformationRequest(int argc, const char* const* argv) {

@@ -123,9 +123,12 @@ void Console::finishArgumentLine() {
         }
         break;
     case AskDsave:
-        parsed = std::sscanf(line, "%999s %8x %llx", path, &address, &length) == 3 &&
-                 fitsTarget(length);
-        if (parsed) dsave(path, address, static_cast<std::uint32_t>(length), port);
+        parsed = std::sscanf(line, "%999s %8x %llx", path, &address, &length) == 3;
+        if (parsed && !fitsTarget(length)) {
+            refuseWideField(*this, "invalid length\n");
+        } else if (parsed) {
+            dsave(path, address, static_cast<std::uint32_t>(length), port);
+        }
         break;
     case AskDload:
         parsed = std::sscanf(line, "%999s %8x", path, &address) == 2;

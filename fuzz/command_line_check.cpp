@@ -80,12 +80,12 @@ StartupSettings checkCommandLine(std::string_view bytes) {
         if (argument.empty() || argument[0] != '-') {
             script = std::string(argument);
         } else if (argument.size() > 1 && argument[1] == 'p') {
-            port = std::string(argument.substr(2, 99));
+            port = std::string(argument.substr(2));
         } else if (argument.size() > 1 && argument[1] == 'b') {
             if (const auto value = baudOf(argument.substr(2))) baud = *value;
         }
     }
-    require(settings.portName == port, "-p names the port, cut to 99 characters");
+    require(settings.portName == port, "-p names the port, whole");
     require(settings.baudRate == baud, "-b sets the baud rate when it is a 32-bit number");
     require(settings.hasScript == script.has_value() && settings.scriptName == script.value_or(""),
             "the last argument without a dash names the script, whole");

@@ -1,6 +1,6 @@
 // The stored settings file: the bytes are the file; what it holds is read,
-// our two values are written back and read again, and every other usable
-// line is kept in order.
+// our two values are written back and read again, and every other line is
+// kept in order, byte for byte.
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
@@ -32,23 +32,25 @@ bool usable(std::string_view line) {
     return true;
 }
 
-std::vector<std::string> usableLines(std::string_view file) {
+// Every line as it stands, line feeds taken off.
+std::vector<std::string> linesOf(std::string_view file) {
     std::vector<std::string> lines;
     for (std::size_t start = 0; start < file.size();) {
         const std::size_t end = std::min(file.find('\n', start), file.size());
-        std::string_view line = file.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (usable(line)) lines.emplace_back(line);
+        lines.emplace_back(file.substr(start, end - start));
         start = end + 1;
     }
     return lines;
 }
 
+// The value of the first line for name, without a closing carriage return.
 std::optional<std::string> valueFor(const std::vector<std::string>& lines, std::string_view name) {
     for (const std::string& line : lines) {
         if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 &&
             line[name.size()] == '=') {
-            return line.substr(name.size() + 1);
+            std::string value = line.substr(name.size() + 1);
+            if (!value.empty() && value.back() == '\r') value.pop_back();
+            return value;
         }
     }
     return std::nullopt;
@@ -104,15 +106,15 @@ namespace fuzzing {
 void checkSettingsFile(std::string_view bytes, const std::string& port, std::int32_t baud) {
     fuzzing::writeScratchFile("config/kembri/settings",
                               reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    const std::vector<std::string> lines = usableLines(bytes);
+    const std::vector<std::string> lines = linesOf(bytes);
 
     auto store = makeSystemSettingsStore();
     require(store->open(), "the settings store opens");
-    char text[StartupSettings::PortNameSize];
+    std::string text;
     const std::optional<std::string> storedPort = valueFor(lines, PortName);
-    const bool portRead = store->readText(PortName, text, sizeof text);
-    require(portRead == (storedPort && storedPort->size() < sizeof text),
-            "a stored port is read when it fits");
+    const bool portRead = store->readText(PortName, text);
+    require(portRead == (storedPort && usable(*storedPort)),
+            "a stored port is read whole when it is usable text");
     require(!portRead || *storedPort == text, "the port read is the one stored");
     std::int32_t number = 0;
     const std::optional<std::string> storedBaud = valueFor(lines, BaudName);
@@ -135,7 +137,7 @@ void checkSettingsFile(std::string_view bytes, const std::string& port, std::int
 
     const std::string written = fileText(settingsPath());
     require(written.empty() || written.back() == '\n', "every line written ends");
-    const std::vector<std::string> after = usableLines(written);
+    const std::vector<std::string> after = linesOf(written);
     std::vector<std::string> othersBefore;
     std::vector<std::string> othersAfter;
     for (const std::string& line : lines) {
@@ -144,16 +146,14 @@ void checkSettingsFile(std::string_view bytes, const std::string& port, std::int
     for (const std::string& line : after) {
         if (!isOurs(line)) othersAfter.push_back(line);
     }
-    require(othersBefore == othersAfter, "other lines are kept, in order");
-    require(usableLines(written).size() == static_cast<std::size_t>(std::count(
-                                               written.begin(), written.end(), '\n')),
-            "only usable lines are written");
+    require(othersBefore == othersAfter, "other lines are kept byte for byte, in order");
+    require(store->notice().empty(), "a file that could be read needs no notice");
 
     auto reread = makeSystemSettingsStore();
     require(reread->open(), "the settings store opens again");
     const std::string portLine = std::string(PortName) + "=" + port;
-    const bool portKept = usable(portLine) && port.size() < sizeof text;
-    require(reread->readText(PortName, text, sizeof text) == portKept,
+    const bool portKept = usable(portLine);
+    require(reread->readText(PortName, text) == portKept,
             "the port written is read back unless it cannot be kept");
     require(!portKept || port == text, "the port read back is the one written");
     require(reread->readNumber(BaudName, number) && number == baud,

@@ -87,7 +87,23 @@ bool EcoffFileJob::openFile(const char* path) {
     }
     // A record cut short by the end of the file counts as unreadable.
     return readExactly(sections.get(),
-                       static_cast<std::size_t>(sectionCount) * EcoffSectionHeaderSize);
+                       static_cast<std::size_t>(sectionCount) * EcoffSectionHeaderSize) &&
+           loadableSectionsInFile();
+}
+
+bool EcoffFileJob::loadableSectionsInFile() const {
+    std::uint64_t size = 0;
+    if (!platform::fileSize(handle, size)) {
+        return false;
+    }
+    for (std::uint32_t index = 0; index < sectionCount; ++index) {
+        const EcoffSectionHeader& section = sections[index];
+        if (isLoadableSection(section) && section.size() != 0 &&
+            !rangeInFile(section.filePosition(), section.size(), size)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool EcoffFileJob::sendSection(const EcoffSectionHeader& section) {

@@ -52,5 +52,7 @@ public:
     std::uint32_t sectionCount = 0;
 
 private:
+    // Every section the load will send lies within the file.
+    bool loadableSectionsInFile() const;
     bool sendSection(const EcoffSectionHeader& section);
 };

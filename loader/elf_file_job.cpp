@@ -4,6 +4,7 @@
 
 #include "loader/little_endian.h"
 #include "platform/host_file_io.h"
+#include "platform/terminal.h"
 
 namespace {
 
@@ -64,14 +65,14 @@ bool isMipsElfExecutable(const std::uint8_t* head, std::size_t length) {
 }
 
 bool ElfFileJob::inFile(std::uint64_t offset, std::uint64_t count) const {
-    // Both are at most 32-bit quantities times 16-bit counts, so the sum
-    // cannot wrap.
-    return offset <= fileBytes && count <= fileBytes - offset;
+    return rangeInFile(offset, count, fileBytes);
 }
 
+// Every loop over the file reads through here: a request to end the program
+// ends the header work too, however large the tables.
 bool ElfFileJob::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
-    return inFile(offset, count) && platform::seekFile(handle, offset) &&
-           readExactly(buffer, count);
+    return !platform::terminationRequested() && inFile(offset, count) &&
+           platform::seekFile(handle, offset) && readExactly(buffer, count);
 }
 
 bool ElfFileJob::openFile(const char* path) {
@@ -188,6 +189,9 @@ bool ElfFileJob::findGp(const std::vector<Section>& sections, std::uint32_t name
             }
         }
     }
+    // A linked file has one symbol table; only the first is read, so that
+    // the work stays in proportion to the file however many sections claim
+    // to be symbol tables over the same bytes.
     for (const Section& section : sections) {
         if (section.type != SymbolTableType) {
             continue;
@@ -199,8 +203,8 @@ bool ElfFileJob::findGp(const std::vector<Section>& sections, std::uint32_t name
         }
         if (found) {
             gp = value;
-            return true;
         }
+        return true;
     }
     return true;
 }

@@ -33,7 +33,11 @@ bool ExeFileJob::openFile(const char* path) {
     const std::uint32_t stackTop =
         readLe32(header + StackBaseOffset) + readLe32(header + StackSizeOffset);
     sp = stackTop != 0 ? stackTop : defaultStackPointer;
-    return true;
+    // Data the file does not hold would end the load half way, with part
+    // of the program already in target memory.
+    std::uint64_t size = 0;
+    return loadSize == 0 ||
+           (platform::fileSize(handle, size) && rangeInFile(ExeDataOffset, loadSize, size));
 }
 
 bool ExeFileJob::send() {

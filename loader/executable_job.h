@@ -6,6 +6,13 @@
 
 class SerialPort;
 
+// True when count bytes from offset lie within a file of size bytes. The
+// formats check every range they will send before the first byte goes out,
+// so that a cut file is refused rather than half loaded.
+inline bool rangeInFile(std::uint64_t offset, std::uint64_t count, std::uint64_t size) {
+    return offset <= size && count <= size - offset;
+}
+
 // Stack pointer for executables that name none.
 inline constexpr std::uint32_t defaultStackPointer = 0x801ffff0;
 

@@ -1,4 +1,5 @@
 #include "platform/host_file_io.h"
+#include "platform/terminal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,31 +16,41 @@ int descriptor(FileHandle file) {
     return static_cast<int>(file);
 }
 
-}  // namespace
+// A retry after a signal, unless the signal asked the program to end.
+bool retryAfter(long result) {
+    return result < 0 && errno == EINTR && !terminationRequested();
+}
 
-FileHandle openFileForReading(const char* path) {
+FileHandle openRegularFile(const char* path, int access, bool truncate) {
     int fd;
     do {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+        fd = ::open(path, access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    } while (retryAfter(fd));
     if (fd < 0) {
         return InvalidFile;
     }
-    // A folder opens for reading here, but is not a file anyone meant.
     struct stat status {};
-    if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || (truncate && ftruncate(fd, 0) != 0)) {
         ::close(fd);
         return InvalidFile;
     }
     return fd;
 }
 
+}  // namespace
+
+// Host files are regular files only. They are opened without waiting (a
+// FIFO or a device would otherwise hold the console in open() for good) and
+// looked at before anything is read or cut; then they block as usual.
+FileHandle openFileForReading(const char* path) {
+    return openRegularFile(path, O_RDONLY, false);
+}
+
+// Created, or cut to nothing, only once it is known to be a regular file.
 FileHandle createFileForWriting(const char* path) {
-    int fd;
-    do {
-        fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd < 0 ? InvalidFile : fd;
+    return openRegularFile(path, O_WRONLY | O_CREAT, true);
 }
 
 bool fileSize(FileHandle file, std::uint64_t& size) {
@@ -62,7 +73,7 @@ std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
     ssize_t got;
     do {
         got = ::read(descriptor(file), buffer, count);
-    } while (got < 0 && errno == EINTR);
+    } while (retryAfter(got));
     return got;
 }
 
@@ -71,7 +82,7 @@ std::int64_t writeFile(FileHandle file, const void* buffer, std::size_t count) {
     std::size_t done = 0;
     while (done < count) {
         const ssize_t written = ::write(descriptor(file), bytes + done, count - done);
-        if (written < 0 && errno == EINTR) {
+        if (retryAfter(written)) {
             continue;
         }
         if (written <= 0) {

@@ -23,17 +23,38 @@ constexpr std::size_t LargestTransfer = 1u << 30;
 
 static_assert(InvalidFile == static_cast<FileHandle>(-1), "INVALID_HANDLE_VALUE is -1");
 
+// Host files are files on a disk: a device name (CON, COM1, NUL) or a pipe
+// would read or write something else entirely, or wait for a peer.
+FileHandle diskFileOnly(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE) {
+        return InvalidFile;
+    }
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        return InvalidFile;
+    }
+    return fileOf(handle);
+}
+
 }  // namespace
 
 FileHandle openFileForReading(const char* path) {
     // Others may read the file meanwhile, not write it.
-    return fileOf(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    return diskFileOnly(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// OPEN_ALWAYS and then cutting it, so that a name that turns out to be a
+// device or a pipe is left as it was.
 FileHandle createFileForWriting(const char* path) {
-    return fileOf(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    const HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const FileHandle file = diskFileOnly(handle);
+    if (file != InvalidFile && !SetEndOfFile(handle)) {
+        CloseHandle(handle);
+        return InvalidFile;
+    }
+    return file;
 }
 
 bool fileSize(FileHandle file, std::uint64_t& size) {

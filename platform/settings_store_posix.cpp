@@ -1,4 +1,5 @@
 #include "platform/settings_store.h"
+#include "platform/terminal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,18 +15,20 @@
 
 namespace {
 
-// A settings file bigger than this was not written by us; nothing in it is
-// read, and the next commit replaces it.
-constexpr std::size_t MaxFileSize = 64 * 1024;
-// Longer lines are not settings of anyone's; they are dropped.
+// A settings file larger than this is not read into memory, and so not
+// rewritten either: it is left as it is.
+constexpr std::size_t MaxFileSize = 64 * 1024 * 1024;
+// Our own lines longer than this are not settings of ours.
 constexpr std::size_t MaxLineLength = 4096;
+// Symbolic links followed on the way to the file, as the system would.
+constexpr int MaxLinks = 40;
 
 // A write cut short by a signal goes on.
 bool writeAll(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR) {
+        if (written < 0 && errno == EINTR && !platform::terminationRequested()) {
             continue;
         }
         if (written <= 0) {
@@ -51,11 +54,11 @@ bool makeFolders(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-// A line that holds control bytes (other than tab) or is very long is junk,
-// not a setting of another program: keeping it would carry the damage into
-// every rewrite. Other lines, comments and lines without '=' included, are
-// kept as they are, since they may be someone else's.
-bool usableLine(const std::string& line) {
+// A line of ours that holds control bytes (other than tab) or is very long
+// is damage, not a setting: its value is not used, and a value that would
+// make such a line is not stored. Everyone else's lines are kept byte for
+// byte, whatever they hold.
+bool usableLine(std::string_view line) {
     if (line.size() > MaxLineLength) {
         return false;
     }
@@ -68,15 +71,43 @@ bool usableLine(const std::string& line) {
     return true;
 }
 
+// The file a path names once symbolic links are followed, so that a link is
+// written through rather than replaced. A link to nowhere names the file it
+// would create. Relative targets are taken from the link's own folder.
+std::string followLinks(std::string path) {
+    for (int hop = 0; hop < MaxLinks; ++hop) {
+        struct stat status {};
+        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            return path;
+        }
+        std::string target(4096, '\0');
+        const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+            return path;  // unreadable: the open then says what is wrong
+        }
+        target.resize(static_cast<std::size_t>(length));
+        if (target[0] != '/') {
+            target = path.substr(0, path.rfind('/') + 1) + target;
+        }
+        path = target;
+    }
+    return path;
+}
+
 bool isLineFor(const std::string& line, const char* name) {
     const std::size_t nameLength = std::strlen(name);
     return line.size() > nameLength && line.compare(0, nameLength, name) == 0 &&
            line[nameLength] == '=';
 }
 
-// The value part of a line that isLineFor(name).
+// The value part of a line that isLineFor(name), without the carriage
+// return of a file written elsewhere.
 std::string_view valueOf(const std::string& line, const char* name) {
-    return std::string_view(line).substr(std::strlen(name) + 1);
+    std::string_view value = std::string_view(line).substr(std::strlen(name) + 1);
+    if (!value.empty() && value.back() == '\r') {
+        value.remove_suffix(1);
+    }
+    return value;
 }
 
 // The settings file: `${XDG_CONFIG_HOME:-$HOME/.config}/kembri/settings`,
@@ -84,14 +115,15 @@ std::string_view valueOf(const std::string& line, const char* name) {
 class FileSettingsStore final : public SettingsStore {
 public:
     bool open() override;
-    bool readText(const char* name, char* buffer, std::size_t size) override;
+    bool readText(const char* name, std::string& value) override;
     bool readNumber(const char* name, std::int32_t& value) override;
     void writeText(const char* name, const char* value) override;
     void writeNumber(const char* name, std::int32_t value) override;
     void commit() override;
+    std::string notice() const override { return notice_; }
 
 private:
-    void readFileLines();
+    bool readFileLines();
     // The first line for name, or nullptr.
     const std::string* find(const char* name) const;
     void store(const char* name, const std::string& value);
@@ -101,10 +133,15 @@ private:
     std::string path_;
     mode_t fileMode_ = 0644;
     std::vector<std::string> lines_;
+    // Set when the file is there but could not be read whole: it is then
+    // left untouched, and the user told so once.
+    bool keepFile_ = false;
+    std::string notice_;
 };
 
 bool FileSettingsStore::open() {
     opened_ = false;
+    keepFile_ = false;
     lines_.clear();
     // A relative XDG_CONFIG_HOME is to be ignored, as the base-directory rules say.
     const char* configHome = std::getenv("XDG_CONFIG_HOME");
@@ -118,64 +155,59 @@ bool FileSettingsStore::open() {
         }
         base = std::string(home) + "/.config";
     }
-    folder_ = base + "/kembri";
-    path_ = folder_ + "/settings";
-    if (!makeFolders(folder_)) {
+    if (!makeFolders(base + "/kembri")) {
         return false;
     }
-    readFileLines();
+    path_ = followLinks(base + "/kembri/settings");
+    folder_ = path_.substr(0, path_.rfind('/'));
+    if (!readFileLines()) {
+        keepFile_ = true;
+        notice_ = "settings not stored: cannot read " + path_ + "\n";
+    }
     opened_ = true;
     return true;
 }
 
-// A file that is missing, cannot be read or makes no sense leaves nothing
-// stored: the defaults stand and the next commit writes the file whole.
-void FileSettingsStore::readFileLines() {
+// A missing file is an empty one. A file that is there must be read whole,
+// or it is not rewritten: what it holds is not ours to lose.
+bool FileSettingsStore::readFileLines() {
     int fd;
     do {
-        fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
+        fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR && !platform::terminationRequested());
     if (fd < 0) {
-        return;
+        return errno == ENOENT;
     }
     struct stat status {};
     std::string text;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-        static_cast<std::uint64_t>(status.st_size) <= MaxFileSize) {
-        fileMode_ = status.st_mode & 0777;
-        char chunk[4096];
-        for (;;) {
-            const ssize_t got = ::read(fd, chunk, sizeof chunk);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                break;
-            }
-            text.append(chunk, static_cast<std::size_t>(got));
-            if (text.size() > MaxFileSize) {
-                text.clear();  // grew while we read: not ours
-                break;
-            }
+    bool whole = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                 static_cast<std::uint64_t>(status.st_size) <= MaxFileSize;
+    fileMode_ = status.st_mode & 0777;
+    char chunk[65536];
+    while (whole) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR && !platform::terminationRequested()) {
+            continue;
         }
+        if (got == 0) {
+            break;
+        }
+        text.append(chunk, got > 0 ? static_cast<std::size_t>(got) : 0);
+        whole = got > 0 && text.size() <= MaxFileSize;
     }
     ::close(fd);
-
-    std::size_t start = 0;
-    while (start < text.size()) {
+    if (!whole) {
+        return false;
+    }
+    for (std::size_t start = 0; start < text.size();) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) {
             end = text.size();
         }
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (usableLine(line)) {
-            lines_.push_back(std::move(line));
-        }
+        lines_.push_back(text.substr(start, end - start));
         start = end + 1;
     }
+    return true;
 }
 
 const std::string* FileSettingsStore::find(const char* name) const {
@@ -187,17 +219,12 @@ const std::string* FileSettingsStore::find(const char* name) const {
     return nullptr;
 }
 
-bool FileSettingsStore::readText(const char* name, char* buffer, std::size_t size) {
+bool FileSettingsStore::readText(const char* name, std::string& value) {
     const std::string* line = find(name);
-    if (line == nullptr) {
+    if (line == nullptr || !usableLine(valueOf(*line, name))) {
         return false;
     }
-    const std::string_view value = valueOf(*line, name);
-    if (value.size() + 1 > size) {
-        return false;
-    }
-    std::memcpy(buffer, value.data(), value.size());
-    buffer[value.size()] = '\0';
+    value = valueOf(*line, name);
     return true;
 }
 
@@ -254,7 +281,7 @@ void FileSettingsStore::writeNumber(const char* name, std::int32_t value) {
 // Written beside the file and renamed over it, so that the file is either
 // the old one or the new one whole, whatever happens meanwhile.
 void FileSettingsStore::commit() {
-    if (!opened_) {
+    if (!opened_ || keepFile_) {
         return;
     }
     std::string text;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -14,7 +15,7 @@ class RegistrySettingsStore final : public SettingsStore {
 public:
     ~RegistrySettingsStore() override { closeKey(); }
     bool open() override;
-    bool readText(const char* name, char* buffer, std::size_t size) override;
+    bool readText(const char* name, std::string& value) override;
     bool readNumber(const char* name, std::int32_t& value) override;
     void writeText(const char* name, const char* value) override;
     void writeNumber(const char* name, std::int32_t value) override;
@@ -44,25 +45,22 @@ bool RegistrySettingsStore::open() {
 }
 
 // The value's type is not looked at. Its bytes count as text up to the first
-// NUL; a value stored without one is taken whole when there is room left to
-// add it, so the caller always gets a terminated text.
-bool RegistrySettingsStore::readText(const char* name, char* buffer, std::size_t size) {
-    if (key_ == nullptr || size == 0 || size > MAXDWORD) {
+// NUL, or whole when there is none; the size is asked first, so a long value
+// is read whole, never cut.
+bool RegistrySettingsStore::readText(const char* name, std::string& value) {
+    DWORD length = 0;
+    if (key_ == nullptr ||
+        RegQueryValueExA(key_, name, nullptr, nullptr, nullptr, &length) != ERROR_SUCCESS) {
         return false;
     }
-    std::vector<char> bytes(size);
-    DWORD length = static_cast<DWORD>(size);
+    std::vector<char> bytes(static_cast<std::size_t>(length) + 1);
     if (RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(bytes.data()),
-                         &length) != ERROR_SUCCESS) {
+                         &length) != ERROR_SUCCESS ||
+        length >= bytes.size()) {
         return false;
     }
     const void* end = std::memchr(bytes.data(), '\0', length);
-    std::size_t textLength = end != nullptr ? static_cast<const char*>(end) - bytes.data() : length;
-    if (textLength + 1 > size) {
-        return false;
-    }
-    std::memcpy(buffer, bytes.data(), textLength);
-    buffer[textLength] = '\0';
+    value.assign(bytes.data(), end != nullptr ? static_cast<const char*>(end) - bytes.data() : length);
     return true;
 }
 

@@ -29,4 +29,14 @@ public:
 void watchTerminationSignals();
 bool terminationRequested();
 
+// Puts /dev/null on any of descriptors 0, 1 and 2 that is closed, so that
+// nothing opened later (the serial port) takes the place of the keyboard or
+// the screen. The first thing a program does; a no-op where descriptors
+// work otherwise.
+void keepStandardDescriptorsOpen();
+// Makes a program that a signal told to end finish, after everything else
+// at exit, with that signal's own status, so that its caller can tell being
+// killed from a normal quit.
+void endWithTerminationSignalAtExit();
+
 }  // namespace platform

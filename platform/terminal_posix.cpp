@@ -1,10 +1,15 @@
 #include "platform/terminal.h"
 #include "platform/terminal_modes.h"
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 namespace platform {
 
@@ -14,15 +19,85 @@ namespace {
 termios normalMode{};
 termios rawMode{};
 
+// The signal that asked the program to end; 0 while none has.
 volatile std::sig_atomic_t terminationFlag = 0;
+// Raw mode is what the terminal should be in now (not during an external
+// command): the job-control handlers read it.
+volatile std::sig_atomic_t rawWanted = 0;
 
 void setMode(const termios& mode) {
     // TCSANOW: a terminal stopped by flow control must not hold us up.
     tcsetattr(STDIN_FILENO, TCSANOW, &mode);
 }
 
-extern "C" void onTerminationSignal(int) {
-    terminationFlag = 1;
+extern "C" void onTerminationSignal(int signal) {
+    terminationFlag = signal;
+}
+
+// Continued (fg): the shell has put its own mode back, so raw mode is set
+// again, if the terminal is ours to set; a job continued in the background
+// is set when it comes to the foreground, by the SIGCONT of that.
+extern "C" void onContinue(int) {
+    const int savedErrno = errno;
+    if (rawWanted != 0 && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
+        setMode(rawMode);
+    }
+    errno = savedErrno;
+}
+
+// Ctrl+Z from the shell's side (kill -TSTP, or the suspend key while an
+// external command runs): the terminal goes back to the shell as it was
+// found, then the process stops as it would have without a handler. A
+// transfer in progress only pauses with it.
+extern "C" void onStop(int) {
+    const int savedErrno = errno;
+    if (rawWanted != 0) {
+        setMode(normalMode);
+    }
+    struct sigaction standard {};
+    struct sigaction ours {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    sigaction(SIGTSTP, &standard, &ours);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    sigset_t before;
+    raise(SIGTSTP);  // held while this handler runs; stops us when let through
+    pthread_sigmask(SIG_UNBLOCK, &stop, &before);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    sigaction(SIGTSTP, &ours, nullptr);
+    errno = savedErrno;
+}
+
+void watchJobControl() {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    action.sa_handler = onStop;
+    sigaction(SIGTSTP, &action, nullptr);
+    action.sa_handler = onContinue;
+    sigaction(SIGCONT, &action, nullptr);
+}
+
+// After everything else at exit (the terminal restored first): a program
+// ended by a signal says so to whoever started it.
+void endAsSignalled() {
+    const int signal = terminationFlag;
+    if (signal == 0) {
+        return;
+    }
+    std::fflush(nullptr);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    sigaction(signal, &standard, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signal);
+    std::_Exit(128 + signal);
 }
 
 }  // namespace
@@ -43,12 +118,36 @@ bool readTerminalModes() {
     rawMode.c_oflag |= OPOST | ONLCR;
     rawMode.c_cc[VMIN] = 1;
     rawMode.c_cc[VTIME] = 0;
+    watchJobControl();
     return true;
 }
 
-void applyNormalMode() { setMode(normalMode); }
+void applyNormalMode() {
+    rawWanted = 0;
+    setMode(normalMode);
+}
 
-void applyRawMode() { setMode(rawMode); }
+void applyRawMode() {
+    setMode(rawMode);
+    rawWanted = 1;
+}
+
+void keepStandardDescriptorsOpen() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        // The lowest free descriptor is the one just found closed.
+        const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened != fd) {
+            std::_Exit(1);  // nowhere safe to put the port: do not start
+        }
+    }
+}
+
+void endWithTerminationSignalAtExit() {
+    std::atexit(endAsSignalled);
+}
 
 void watchTerminationSignals() {
     struct sigaction action {};

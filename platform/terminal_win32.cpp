@@ -70,4 +70,10 @@ bool terminationRequested() {
     return terminationFlag;
 }
 
+// Windows hands a process its standard handles whole, and a console closed
+// under it ends it: neither needs anything here.
+void keepStandardDescriptorsOpen() {}
+
+void endWithTerminationSignalAtExit() {}
+
 }  // namespace platform

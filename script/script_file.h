@@ -34,6 +34,9 @@ public:
     ScriptFile* takeCalled();
 
     std::int32_t depth = 0;
+    // Set once a read found the end of the file: the script ended by itself
+    // rather than being stopped by one of its lines.
+    bool atEnd = false;
 
 private:
     bool runLocalLine(const char* text, SerialPort* port, Console& console);

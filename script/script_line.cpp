@@ -54,6 +54,7 @@ bool ScriptFile::runNextLine(SerialPort* port, Console& console) {
     char copy[LineSize];
     const std::int32_t count = readLine(copy, raw, LineSize);
     if (count == 0) {
+        atEnd = true;
         return false;
     }
     const char* local = std::strstr(copy, "local");
@@ -77,16 +78,23 @@ bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& conso
     unsigned long long address = 0;
     unsigned long long length = 0;
 
-    if (std::sscanf(text, "local dload %199s %llx", name, &address) == 2 && fitsTarget(address)) {
-        result = console.dload(name, static_cast<std::uint32_t>(address), port);
+    if (std::sscanf(text, "local dload %199s %llx", name, &address) == 2) {
+        result = fitsTarget(address)
+                     ? console.dload(name, static_cast<std::uint32_t>(address), port)
+                     : refuseWideField(console, "invalid address\n");
     }
     if (std::sscanf(text, "local load %199s", name) == 1) {
         result = console.load(name, port);
     }
-    if (std::sscanf(text, "local dsave %199s %llx %llx", name, &address, &length) == 3 &&
-        fitsTarget(address) && fitsTarget(length)) {
-        result = console.dsave(name, static_cast<std::uint32_t>(address),
-                               static_cast<std::uint32_t>(length), port);
+    if (std::sscanf(text, "local dsave %199s %llx %llx", name, &address, &length) == 3) {
+        if (!fitsTarget(address)) {
+            result = refuseWideField(console, "invalid address\n");
+        } else if (!fitsTarget(length)) {
+            result = refuseWideField(console, "invalid length\n");
+        } else {
+            result = console.dsave(name, static_cast<std::uint32_t>(address),
+                                   static_cast<std::uint32_t>(length), port);
+        }
     }
     if (calledScriptName(text, name)) {
         result = callScript(name, console);

@@ -13,25 +13,38 @@ void release(ScriptFile* script) {
     delete script;
 }
 
+void endAll(Console& console) {
+    if (console.script != nullptr) release(console.script);
+    console.script = nullptr;
+    for (ScriptFile* caller : console.callers) release(caller);
+    console.callers.clear();
+    console.scriptRunning = false;
+}
+
 // Runs the running script's next line. A script that the line called runs
-// its first line at once; a script that ends hands back to its caller,
-// whose next line also runs at once, so no prompt is lost on the way.
+// its first line at once, and a called script that reaches its end hands
+// back to its caller, whose next line also runs at once: no prompt is lost
+// on the way. Once a line has sent something (the console then waits for the
+// monitor's answer, in Typing), the next line waits for the next prompt, so
+// that nothing goes out right behind it. A line that stops its script (a
+// failed or cancelled transfer, a file that cannot be opened, "quit", ESC at
+// a pause) stops every script on the stack.
 void stepScripts(Console& console, SerialPort* port) {
     for (int lines = 0; console.script != nullptr; ++lines) {
-        if (lines == MaxLinesPerStep) {
+        if (lines == MaxLinesPerStep || (lines > 0 && console.state == Typing)) {
             console.scriptRunning = true;
             return;
         }
         ScriptFile* current = console.script;
         const bool goOn = current->runNextLine(port, console);
-        if (ScriptFile* called = current->takeCalled()) {
-            // A line that called a script and then stopped its own script
-            // leaves the called one in its place.
-            if (goOn) {
-                console.callers.push_back(current);
-            } else {
-                release(current);
-            }
+        ScriptFile* called = current->takeCalled();
+        if (!goOn && !current->atEnd) {
+            if (called != nullptr) release(called);
+            endAll(console);
+            return;
+        }
+        if (called != nullptr) {
+            console.callers.push_back(current);
             console.script = called;
             continue;
         }
@@ -73,17 +86,9 @@ void Console::advanceScript() {
     if (!scriptRunning) {
         return;
     }
+    // Called at a monitor prompt: nothing of this step has been sent yet.
+    state = AtPrompt;
     stepScripts(*this, port);
 }
 
-void Console::endScripts() {
-    if (script != nullptr) {
-        release(script);
-        script = nullptr;
-    }
-    for (ScriptFile* caller : callers) {
-        release(caller);
-    }
-    callers.clear();
-    scriptRunning = false;
-}
+void Console::endScripts() { endAll(*this); }

@@ -212,8 +212,10 @@ TEST(ArgumentPrompts, AddressesReadAtMostEightCharacters) {
 TEST(ArgumentPrompts, ALengthBeyondThirtyTwoBitsIsRefusedNotCut) {
     RecordingConsole console;
     console.press({Pre, 68, Pre, 62});
+    console.screen.text.clear();
     console.typeText("f 80010000 123456789\r");
     EXPECT_TRUE(console.calls.empty());
+    EXPECT_EQ(console.screen.text, "f 80010000 123456789\ninvalid length\n");
     EXPECT_EQ(console.wire.written, Cr);
     EXPECT_EQ(console.state, Typing);
 

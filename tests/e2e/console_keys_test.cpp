@@ -102,14 +102,15 @@ INSTANTIATE_TEST_SUITE_P(Chords, QuitChord,
 
 class OutsideSignal : public testing::TestWithParam<int> {};
 
-TEST_P(OutsideSignal, EndsTheConsoleWithTheTerminalRestored) {
+TEST_P(OutsideSignal, EndsTheConsoleWithTheTerminalRestoredAndItsStatus) {
     ConsoleOnTarget session;
     ASSERT_TRUE(session.start());
     ConsoleProcess& console = session.console();
     ASSERT_TRUE(console.terminalRaw());
     console.sendSignal(GetParam());
-    ASSERT_TRUE(console.waitForExit(eventTimeout));
-    EXPECT_FALSE(console.endedBySignal());
+    // The signal's own status, so that a caller can tell it from a quit.
+    EXPECT_EQ(console.waitForExit(eventTimeout), 128 + GetParam());
+    EXPECT_TRUE(console.endedBySignal());
     EXPECT_TRUE(console.terminalRestored());
 }
 

@@ -84,8 +84,19 @@ TEST(EcoffHeader, RefusesRecordsCutShortByTheEndOfTheFile) {
         const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
         EXPECT_FALSE(OpenedEcoff(dir.write("cut.ecoff", cut)).opened) << length << " bytes";
     }
+    EXPECT_TRUE(OpenedEcoff(dir.write("whole.ecoff", whole)).opened);
+    // A loadable section's bytes must all be there before anything is sent.
     const Bytes tableOnly(whole.begin(), whole.begin() + 156);
-    EXPECT_TRUE(OpenedEcoff(dir.write("table.ecoff", tableOnly)).opened);
+    EXPECT_FALSE(OpenedEcoff(dir.write("table.ecoff", tableOnly)).opened);
+    const Bytes textCut(whole.begin(), whole.end() - 1);
+    EXPECT_FALSE(OpenedEcoff(dir.write("text.ecoff", textCut)).opened);
+    Bytes farText = whole;
+    loadertest::putLe32(farText, 76 + 20, 0xFFFFFF00);  // .text's file position
+    EXPECT_FALSE(OpenedEcoff(dir.write("far.ecoff", farText)).opened);
+    // A section that is not sent may point anywhere.
+    Bytes farBss = whole;
+    loadertest::putLe32(farBss, 76 + 40 + 20, 0xFFFFFF00);
+    EXPECT_TRUE(OpenedEcoff(dir.write("bss.ecoff", farBss)).opened);
 }
 
 EcoffSectionHeader header(const char (&name)[9], std::uint32_t flags) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "loader/detect_format.h"
 #include "tests/loader/loader_files.h"
 
@@ -188,6 +190,41 @@ TEST(ElfHeader, RefusesNameAndSymbolTablesOutsideTheFile) {
     EXPECT_EQ(5u, OpenedElf(dir.write("sym.elf", unnamed)).job.gp);
     loadertest::putLe32(unnamed, sectionTable + 40 * 2 + 20, 0x10000000);
     EXPECT_FALSE(OpenedElf(dir.write("sym.elf", unnamed)).opened) << "symbols";
+}
+
+TEST(ElfHeader, ManySymbolTablesOverTheWholeFileTakeLinearTime) {
+    ScratchDir dir;
+    ElfLayout layout = program();
+    layout.symbols = {{"_start", 0x80010040}};
+    Bytes image = loadertest::elfImage(layout);
+    // Sections: null, .symtab, .strtab, .shstrtab; then thousands more that
+    // each call the whole file a symbol table, in a table of their own at
+    // the end of the file.
+    constexpr std::uint32_t Extra = 6000;
+    const std::size_t oldTable = image.size() - 4 * 40;
+    Bytes table(image.begin() + static_cast<std::ptrdiff_t>(oldTable), image.end());
+    const auto fileSize = static_cast<std::uint32_t>(image.size() + (4 + Extra) * 40);
+    for (std::uint32_t i = 0; i < Extra; ++i) {
+        Bytes entry(40, 0);
+        loadertest::putLe32(entry, 4, 2);  // a symbol table
+        loadertest::putLe32(entry, 20, fileSize & ~15u);
+        loadertest::putLe32(entry, 24, 2);  // names in .strtab
+        loadertest::putLe32(entry, 36, 16);
+        table.insert(table.end(), entry.begin(), entry.end());
+    }
+    loadertest::putLe32(image, ElfOffsets::sectionTableField, static_cast<std::uint32_t>(image.size()));
+    loadertest::putLe16(image, ElfOffsets::sectionCountField, 4 + Extra);
+    image.insert(image.end(), table.begin(), table.end());
+    ASSERT_EQ(image.size(), fileSize);
+
+    const auto started = std::chrono::steady_clock::now();
+    OpenedElf elf(dir.write("tables.elf", image));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    EXPECT_TRUE(elf.opened);
+    EXPECT_EQ(0u, elf.job.gp);
+    // Reading every table would take minutes; the first alone, milliseconds.
+    EXPECT_LT(took.count(), 500);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ TEST(ExeHeader, GivesEntryGpAndTheProgramData) {
     layout.initialPc = 0x80012340;
     layout.initialGp = 0x8001abcd;
     layout.loadAddress = 0x80020000;
-    layout.loadSize = 0x1234;
+    layout.data = Bytes(0x1234, 0x5a);
     OpenedExe exe(dir.write("a.exe", loadertest::exeImage(layout)));
     ASSERT_TRUE(exe.opened);
     EXPECT_EQ(0x80012340u, exe.job.entry);
@@ -56,7 +56,7 @@ TEST(ExeHeader, StackPointerIsStackTopOrTheDefaultWhenThatIsZero) {
     }
 }
 
-TEST(ExeHeader, RefusesAHeaderCutShortAndAMissingFile) {
+TEST(ExeHeader, RefusesAHeaderOrDataCutShortAndAMissingFile) {
     ScratchDir dir;
     Bytes image = loadertest::exeImage(ExeLayout{});
     image.resize(135);
@@ -67,6 +67,19 @@ TEST(ExeHeader, RefusesAHeaderCutShortAndAMissingFile) {
     image.resize(136);
     OpenedExe exact(dir.write("exact.exe", image));
     EXPECT_TRUE(exact.opened);
+
+    // Program data the file does not hold: refused before anything is sent.
+    ExeLayout data;
+    data.data = Bytes(100, 1);
+    image = loadertest::exeImage(data);
+    OpenedExe whole(dir.write("whole.exe", image));
+    EXPECT_TRUE(whole.opened);
+    image.pop_back();
+    OpenedExe short1(dir.write("short.exe", image));
+    EXPECT_FALSE(short1.opened);
+    data.loadSize = 0xFFFFFFFF;
+    OpenedExe huge(dir.write("huge.exe", loadertest::exeImage(data)));
+    EXPECT_FALSE(huge.opened);
 
     OpenedExe missing(dir.file("missing.exe"));
     EXPECT_FALSE(missing.opened);

@@ -1,6 +1,7 @@
 #include "platform/settings_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -52,9 +53,9 @@ TEST_F(SettingsStoreTest, RoundTripCreatesTheFolder) {
         auto store = makeSystemSettingsStore();
         ASSERT_TRUE(store->open());
         EXPECT_TRUE(fs::is_directory(configHome / "kembri"));
-        char port[100];
+        std::string port;
         std::int32_t baud = 0;
-        EXPECT_FALSE(store->readText("tolvanisPort", port, sizeof port));
+        EXPECT_FALSE(store->readText("tolvanisPort", port));
         EXPECT_FALSE(store->readNumber("tolvanisBaud", baud));
         store->writeText("tolvanisPort", "COM2");
         store->writeNumber("tolvanisBaud", 9600);
@@ -64,10 +65,10 @@ TEST_F(SettingsStoreTest, RoundTripCreatesTheFolder) {
 
     auto store = makeSystemSettingsStore();
     ASSERT_TRUE(store->open());
-    char port[100];
+    std::string port;
     std::int32_t baud = 0;
-    ASSERT_TRUE(store->readText("tolvanisPort", port, sizeof port));
-    EXPECT_STREQ(port, "COM2");
+    ASSERT_TRUE(store->readText("tolvanisPort", port));
+    EXPECT_EQ(port, "COM2");
     ASSERT_TRUE(store->readNumber("tolvanisBaud", baud));
     EXPECT_EQ(baud, 9600);
 
@@ -115,27 +116,22 @@ TEST_F(SettingsStoreTest, NamesMatchWholeAndFirstLineWins) {
     writeSettingsFile("tolvanisPortX=COM7\ntolvanisPort=COM1\r\ntolvanisPort=COM9\n");
     auto store = makeSystemSettingsStore();
     ASSERT_TRUE(store->open());
-    char port[100];
-    ASSERT_TRUE(store->readText("tolvanisPort", port, sizeof port));
-    EXPECT_STREQ(port, "COM1");
+    std::string port;
+    ASSERT_TRUE(store->readText("tolvanisPort", port));
+    EXPECT_EQ(port, "COM1");
     store->writeText("tolvanisPort", "COM5");
     store->commit();
     EXPECT_EQ(readSettingsFile(), "tolvanisPortX=COM7\ntolvanisPort=COM5\n");
 }
 
-TEST_F(SettingsStoreTest, PortNameMustFitWithItsTerminator) {
-    writeSettingsFile("tolvanisPort=" + std::string(99, 'p') + "\n");
+TEST_F(SettingsStoreTest, LongPortNamesAreReadWhole) {
+    const std::string name = "/dev/serial/by-id/" + std::string(300, 'p');
+    writeSettingsFile("tolvanisPort=" + name + "\n");
     auto store = makeSystemSettingsStore();
     ASSERT_TRUE(store->open());
-    char port[100];
-    ASSERT_TRUE(store->readText("tolvanisPort", port, sizeof port));
-    EXPECT_EQ(std::string(port), std::string(99, 'p'));
-
-    writeSettingsFile("tolvanisPort=" + std::string(100, 'p') + "\n");
-    ASSERT_TRUE(store->open());
-    std::memset(port, 'x', sizeof port);
-    EXPECT_FALSE(store->readText("tolvanisPort", port, sizeof port));
-    EXPECT_EQ(port[0], 'x');
+    std::string port;
+    ASSERT_TRUE(store->readText("tolvanisPort", port));
+    EXPECT_EQ(port, name);
 }
 
 TEST_F(SettingsStoreTest, BaudMustBeADecimal32BitNumber) {
@@ -162,24 +158,75 @@ TEST_F(SettingsStoreTest, BaudMustBeADecimal32BitNumber) {
     }
 }
 
-TEST_F(SettingsStoreTest, GarbledFileGivesDefaultsAndIsRewrittenWhole) {
+TEST_F(SettingsStoreTest, GarbledFileGivesDefaultsAndKeepsEveryOtherLine) {
     std::string junk = "tolvanisPort=CO";
     junk += '\0';
-    junk += "M1\n\x01\x02\xff\xfe binary\n";
+    junk += "M1\n\x01\x02\xff\xfe binary\r\n";
     junk += std::string(10000, 'z') + "=long\n";
     junk += "tolvanisBaud\n";       // no '='
     junk += "kept=yes";             // no line end at the end
     writeSettingsFile(junk);
     auto store = makeSystemSettingsStore();
     ASSERT_TRUE(store->open());
-    char port[100];
+    std::string port;
     std::int32_t baud = 0;
-    EXPECT_FALSE(store->readText("tolvanisPort", port, sizeof port));
+    EXPECT_FALSE(store->readText("tolvanisPort", port));
     EXPECT_FALSE(store->readNumber("tolvanisBaud", baud));
     store->writeText("tolvanisPort", "COM1");
     store->writeNumber("tolvanisBaud", 115200);
     store->commit();
-    EXPECT_EQ(readSettingsFile(), "tolvanisBaud\nkept=yes\ntolvanisPort=COM1\ntolvanisBaud=115200\n");
+    // Only our own damaged line is replaced.
+    EXPECT_EQ(readSettingsFile(), "tolvanisPort=COM1\n\x01\x02\xff\xfe binary\r\n" +
+                                      std::string(10000, 'z') +
+                                      "=long\ntolvanisBaud\nkept=yes\ntolvanisBaud=115200\n");
+}
+
+TEST_F(SettingsStoreTest, ALargeFileIsKeptWhole) {
+    std::string large;
+    for (int i = 0; large.size() < 200 * 1024; ++i) large += "other" + std::to_string(i) + "=x\n";
+    writeSettingsFile(large + "tolvanisBaud=9600\n");
+    auto store = makeSystemSettingsStore();
+    ASSERT_TRUE(store->open());
+    std::int32_t baud = 0;
+    ASSERT_TRUE(store->readNumber("tolvanisBaud", baud));
+    EXPECT_EQ(baud, 9600);
+    store->writeNumber("tolvanisBaud", 300);
+    store->commit();
+    EXPECT_EQ(readSettingsFile(), large + "tolvanisBaud=300\n");
+    EXPECT_EQ(store->notice(), "");
+}
+
+TEST_F(SettingsStoreTest, ASymbolicLinkIsWrittenThrough) {
+    const fs::path real = root / "elsewhere" / "shared-settings";
+    fs::create_directories(real.parent_path());
+    std::ofstream(real, std::ios::binary) << "theirs=1\n";
+    fs::create_directories(settingsFile().parent_path());
+    fs::create_symlink("../../elsewhere/shared-settings", settingsFile());
+    auto store = makeSystemSettingsStore();
+    ASSERT_TRUE(store->open());
+    store->writeText("tolvanisPort", "COM2");
+    store->commit();
+    EXPECT_TRUE(fs::is_symlink(settingsFile()));
+    std::ifstream file(real, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_EQ(text.str(), "theirs=1\ntolvanisPort=COM2\n");
+    for (const auto& entry : fs::directory_iterator(real.parent_path())) {
+        EXPECT_EQ(entry.path().filename(), "shared-settings");
+    }
+}
+
+TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsLeftAloneAndSaysSo) {
+    // A FIFO never gives its bytes without a writer: not readable whole.
+    fs::create_directories(settingsFile().parent_path());
+    ASSERT_EQ(mkfifo(settingsFile().c_str(), 0600), 0);
+    auto store = makeSystemSettingsStore();
+    ASSERT_TRUE(store->open());
+    store->writeText("tolvanisPort", "COM2");
+    store->commit();
+    EXPECT_EQ(store->notice(), "settings not stored: cannot read " + settingsFile().string() + "\n");
+    EXPECT_TRUE(fs::is_fifo(settingsFile()));
+    EXPECT_EQ(fs::directory_iterator(settingsFile().parent_path())->path(), settingsFile());
 }
 
 TEST_F(SettingsStoreTest, ValueWithALineBreakIsNotStored) {
@@ -210,8 +257,8 @@ TEST_F(SettingsStoreTest, FolderThatCannotBeMadeFailsSilently) {
     std::ofstream(configHome.string()) << "not a folder";
     auto store = makeSystemSettingsStore();
     EXPECT_FALSE(store->open());
-    char port[100];
-    EXPECT_FALSE(store->readText("tolvanisPort", port, sizeof port));
+    std::string port;
+    EXPECT_FALSE(store->readText("tolvanisPort", port));
     store->writeText("tolvanisPort", "COM1");
     store->commit();
     EXPECT_TRUE(fs::is_regular_file(configHome));

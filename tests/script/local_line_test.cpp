@@ -158,9 +158,10 @@ TEST(LocalLines, TransfersGetTheirFields) {
     EXPECT_EQ(rig.console.transfers,
               (Texts{"dload:data.bin 80010000", "load:prog.exe", "dsave:out.bin 80020000 1f0"}));
     EXPECT_EQ(rig.console.handedPort, &rig.port);
-    // Lines without all their fields, or with a number too long for 32 bits,
-    // ran nothing.
-    EXPECT_TRUE(rig.console.scriptRunning);
+    // Lines without all their fields ran nothing; a number too long for 32
+    // bits is refused aloud and stops the script.
+    EXPECT_NE(rig.screen.text.find(">> invalid length\n"), std::string::npos);
+    EXPECT_FALSE(rig.console.scriptRunning);
 }
 
 TEST(LocalLines, DloadWithoutAddressRunsNothing) {

@@ -50,10 +50,23 @@ TEST(NestedScripts, CalledScriptThatEndsAtOnceOrQuits) {
     const std::string main = rig.file(
         "main.txt", "local auto " + rig.path("empty.txt") + "\nlocal auto " + rig.path("stops.txt") +
                         "\nend\n");
-    EXPECT_TRUE(rig.console.startScript(main.c_str(), 0, &rig.port));
-    // Neither called script sent anything, so each return ran the next line.
-    EXPECT_EQ(rig.port.writes, (Texts{"end\n"}));
+    // The empty one ends by itself and its caller goes on at once; the quit
+    // of the other ends its caller too.
+    EXPECT_FALSE(rig.console.startScript(main.c_str(), 0, &rig.port));
+    EXPECT_TRUE(rig.port.writes.empty());
     EXPECT_TRUE(rig.console.callers.empty());
+    EXPECT_EQ(rig.console.script, nullptr);
+}
+
+TEST(NestedScripts, AfterACalledScriptSentSomethingTheCallerWaitsForAPrompt) {
+    Rig rig;
+    rig.file("sub.txt", "local echo hi local auto " + rig.path("empty.txt") + "\n");
+    rig.file("empty.txt", "");
+    const std::string main = rig.file("main.txt", "local auto " + rig.path("sub.txt") + "\nb\n");
+    EXPECT_TRUE(rig.console.startScript(main.c_str(), 0, &rig.port));
+    EXPECT_EQ(rig.port.writes, (Texts{"\r"}));
+    rig.prompt();  // sub.txt ends, and main.txt goes on at this prompt
+    EXPECT_EQ(rig.port.writes, (Texts{"\r", "b\n"}));
 }
 
 TEST(NestedScripts, MissingFileStopsTheCallingScript) {
@@ -70,18 +83,12 @@ TEST(NestedScripts, DepthLimit) {
     Rig rig;
     const std::string deep = rig.path("deep.txt");
     rig.file("deep.txt", "local auto " + deep + "\nx\n");
-    // Sixteen levels open; the sixteenth's call is refused and ends it, and
-    // the fifteenth goes on at its next line.
-    EXPECT_TRUE(rig.console.startScript(deep.c_str(), 0, &rig.port));
+    // Sixteen levels open; the sixteenth's call is refused, which stops
+    // every level.
+    EXPECT_FALSE(rig.console.startScript(deep.c_str(), 0, &rig.port));
     EXPECT_EQ(rig.screen.text, "cannot open file\n");
-    EXPECT_EQ(rig.port.writes, (Texts{"\r", "x\n"}));
-    EXPECT_EQ(rig.console.script->depth, ScriptFile::MaxDepth - 1);
-    EXPECT_EQ(rig.console.callers.size(), static_cast<std::size_t>(ScriptFile::MaxDepth - 2));
-    for (int level = ScriptFile::MaxDepth - 2; level >= 1; --level) rig.prompt();
-    EXPECT_EQ(rig.port.writes.size(), static_cast<std::size_t>(ScriptFile::MaxDepth));
-    EXPECT_TRUE(rig.console.scriptRunning);
-    rig.prompt();
-    EXPECT_FALSE(rig.console.scriptRunning);
+    EXPECT_EQ(rig.port.writes, (Texts{"\r"}));
+    EXPECT_EQ(rig.console.script, nullptr);
     EXPECT_TRUE(rig.console.callers.empty());
 }
 

@@ -104,9 +104,9 @@ TEST_F(RegistrySettings, WrittenValuesHaveTheirTypesAndReadBack) {
 
     auto next = makeSystemSettingsStore();
     ASSERT_TRUE(next->open());
-    char text[100] = {};
-    ASSERT_TRUE(next->readText(PortValue, text, sizeof text));
-    EXPECT_STREQ("COM12", text);
+    std::string text;
+    ASSERT_TRUE(next->readText(PortValue, text));
+    EXPECT_EQ("COM12", text);
     std::int32_t number = 0;
     ASSERT_TRUE(next->readNumber(BaudValue, number));
     EXPECT_EQ(9600, number);
@@ -124,44 +124,39 @@ TEST_F(RegistrySettings, MissingValuesAreNotRead) {
     removeRaw(BaudValue);
     auto store = makeSystemSettingsStore();
     ASSERT_TRUE(store->open());
-    char text[100] = "unchanged";
-    EXPECT_FALSE(store->readText(PortValue, text, sizeof text));
-    EXPECT_STREQ("unchanged", text);
+    std::string text = "unchanged";
+    EXPECT_FALSE(store->readText(PortValue, text));
+    EXPECT_EQ("unchanged", text);
     std::int32_t number = 77;
     EXPECT_FALSE(store->readNumber(BaudValue, number));
     EXPECT_EQ(77, number);
 }
 
-TEST_F(RegistrySettings, TextMustFitWithItsTerminator) {
+TEST_F(RegistrySettings, LongTextIsReadWhole) {
     auto store = makeSystemSettingsStore();
     ASSERT_TRUE(store->open());
-    char text[8] = {};
-    store->writeText(PortValue, "1234567");  // 8 bytes with the NUL
-    ASSERT_TRUE(store->readText(PortValue, text, sizeof text));
-    EXPECT_STREQ("1234567", text);
-    store->writeText(PortValue, "12345678");
-    EXPECT_FALSE(store->readText(PortValue, text, sizeof text));
+    const std::string name = "\\\\.\\" + std::string(300, 'p');
+    store->writeText(PortValue, name.c_str());
+    std::string text;
+    ASSERT_TRUE(store->readText(PortValue, text));
+    EXPECT_EQ(name, text);
 }
 
-// Whatever type it was stored with, a value without a terminator is read as
-// text only when the terminator can still be added.
+// Whatever type it was stored with, a value without a terminator is read
+// whole; bytes after an inner NUL do not count.
 TEST_F(RegistrySettings, TextStoredWithoutTerminator) {
     setRaw(PortValue, REG_BINARY, "COM7", 4);
     auto store = makeSystemSettingsStore();
     ASSERT_TRUE(store->open());
-    char text[8];
-    std::memset(text, 'x', sizeof text);
-    ASSERT_TRUE(store->readText(PortValue, text, sizeof text));
-    EXPECT_STREQ("COM7", text);
-
+    std::string text;
+    ASSERT_TRUE(store->readText(PortValue, text));
+    EXPECT_EQ("COM7", text);
     setRaw(PortValue, REG_BINARY, "ABCDEFGH", 8);
-    EXPECT_FALSE(store->readText(PortValue, text, sizeof text));
-    // Bytes after an inner NUL do not count, but the value must fit whole.
+    ASSERT_TRUE(store->readText(PortValue, text));
+    EXPECT_EQ("ABCDEFGH", text);
     setRaw(PortValue, REG_SZ, "COM2\0junk", 9);
-    EXPECT_FALSE(store->readText(PortValue, text, sizeof text));
-    char wider[16];
-    ASSERT_TRUE(store->readText(PortValue, wider, sizeof wider));
-    EXPECT_STREQ("COM2", wider);
+    ASSERT_TRUE(store->readText(PortValue, text));
+    EXPECT_EQ("COM2", text);
 }
 
 TEST_F(RegistrySettings, NumberMustBeFourBytes) {
@@ -186,8 +181,8 @@ TEST_F(RegistrySettings, NothingHappensBeforeOpen) {
     store->writeText(PortValue, "COM3");
     store->commit();
     EXPECT_FALSE(rawValue(PortValue).present);
-    char text[16];
-    EXPECT_FALSE(store->readText(PortValue, text, sizeof text));
+    std::string text;
+    EXPECT_FALSE(store->readText(PortValue, text));
 }
 
 }  // namespace
