@@ -21,6 +21,7 @@ struct ConsoleKeyEvent {
 // The virtual-key codes and modifier flags the translation knows, with the
 // values the console API gives them.
 namespace vk {
+inline constexpr std::uint16_t Tab = 0x09;
 inline constexpr std::uint16_t Escape = 0x1B;
 inline constexpr std::uint16_t PageUp = 0x21;
 inline constexpr std::uint16_t PageDown = 0x22;
@@ -34,6 +35,8 @@ inline constexpr std::uint16_t Insert = 0x2D;
 inline constexpr std::uint16_t Delete = 0x2E;
 inline constexpr std::uint16_t Digit0 = 0x30;
 inline constexpr std::uint16_t Digit9 = 0x39;
+inline constexpr std::uint16_t LetterA = 0x41;
+inline constexpr std::uint16_t LetterZ = 0x5A;
 inline constexpr std::uint16_t F1 = 0x70;
 inline constexpr std::uint16_t F10 = 0x79;
 inline constexpr std::uint16_t F11 = 0x7A;

@@ -1,102 +1,116 @@
 #include "platform/key_decoder.h"
 
-#include <cstring>
+#include "platform/key_codes.h"
 
 namespace {
 
 constexpr unsigned char Esc = 27;
 constexpr unsigned char Del = 127;
 constexpr int Backspace = 8;
-constexpr int PrefixZero = 0;
-constexpr int PrefixExtended = 224;
-constexpr int ScanF1 = 59;
-constexpr int ScanF10 = 68;
 
-struct Sequence {
-    const char* bytes;  // after the ESC
-    int prefix;
-    int scan;
-};
+using platform::CursorKey;
+using platform::KeyCode;
+using platform::Modifiers;
 
-// What xterm-like terminals and the Linux console send for the keys the
-// console knows. Function keys F1..F10 come as 0 and a scan code, the rest
-// as 224 and a scan code.
-constexpr Sequence sequences[] = {
-    {"OP", PrefixZero, 59},      {"OQ", PrefixZero, 60},      {"OR", PrefixZero, 61},
-    {"OS", PrefixZero, 62},      {"[11~", PrefixZero, 59},    {"[12~", PrefixZero, 60},
-    {"[13~", PrefixZero, 61},    {"[14~", PrefixZero, 62},    {"[[A", PrefixZero, 59},
-    {"[[B", PrefixZero, 60},     {"[[C", PrefixZero, 61},     {"[[D", PrefixZero, 62},
-    {"[[E", PrefixZero, 63},     {"[15~", PrefixZero, 63},    {"[17~", PrefixZero, 64},
-    {"[18~", PrefixZero, 65},    {"[19~", PrefixZero, 66},    {"[20~", PrefixZero, 67},
-    {"[21~", PrefixZero, 68},    {"[23~", PrefixExtended, 133}, {"[24~", PrefixExtended, 134},
-    {"[A", PrefixExtended, 72},  {"[B", PrefixExtended, 80},  {"[C", PrefixExtended, 77},
-    {"[D", PrefixExtended, 75},  {"OA", PrefixExtended, 72},  {"OB", PrefixExtended, 80},
-    {"OC", PrefixExtended, 77},  {"OD", PrefixExtended, 75},  {"[H", PrefixExtended, 71},
-    {"OH", PrefixExtended, 71},  {"[1~", PrefixExtended, 71}, {"[7~", PrefixExtended, 71},
-    {"[F", PrefixExtended, 79},  {"OF", PrefixExtended, 79},  {"[4~", PrefixExtended, 79},
-    {"[8~", PrefixExtended, 79}, {"[2~", PrefixExtended, 82}, {"[3~", PrefixExtended, 83},
-    {"[5~", PrefixExtended, 73}, {"[6~", PrefixExtended, 81},
-};
+bool isParameterOrIntermediate(unsigned char byte) { return byte >= 0x20 && byte <= 0x3F; }
+bool isFinal(unsigned char byte) { return byte >= 0x40 && byte <= 0x7E; }
 
-enum class Match { None, Prefix, Complete };
-
-// How the held bytes after the ESC stand against the table.
-Match lookUp(const unsigned char* tail, std::size_t length, const Sequence*& found) {
-    bool prefix = false;
-    for (const Sequence& sequence : sequences) {
-        const std::size_t sequenceLength = std::strlen(sequence.bytes);
-        if (length > sequenceLength || std::memcmp(sequence.bytes, tail, length) != 0) {
-            continue;
-        }
-        if (length == sequenceLength) {
-            found = &sequence;
-            return Match::Complete;
-        }
-        prefix = true;
+// The cursor keys by the final byte xterm gives them (also after ESC O).
+bool cursorByFinal(unsigned char final, CursorKey& key) {
+    switch (final) {
+    case 'A': key = CursorKey::Up; return true;
+    case 'B': key = CursorKey::Down; return true;
+    case 'C': key = CursorKey::Right; return true;
+    case 'D': key = CursorKey::Left; return true;
+    case 'H': key = CursorKey::Home; return true;
+    case 'F': key = CursorKey::End; return true;
+    default: return false;
     }
-    return prefix ? Match::Prefix : Match::None;
+}
+
+// The keys of "ESC [ n ~": the cursor block and the function keys.
+bool keyByNumber(int number, Modifiers modifiers, KeyCode& code) {
+    switch (number) {
+    case 1: case 7: code = platform::cursorKeyCode(CursorKey::Home, modifiers); return true;
+    case 2: code = platform::cursorKeyCode(CursorKey::Insert, modifiers); return true;
+    case 3: code = platform::cursorKeyCode(CursorKey::Delete, modifiers); return true;
+    case 4: case 8: code = platform::cursorKeyCode(CursorKey::End, modifiers); return true;
+    case 5: code = platform::cursorKeyCode(CursorKey::PageUp, modifiers); return true;
+    case 6: code = platform::cursorKeyCode(CursorKey::PageDown, modifiers); return true;
+    default: break;
+    }
+    // F1..F5 are 11..15, F6..F10 17..21, F11 and F12 23 and 24.
+    static constexpr int functionNumbers[] = {11, 12, 13, 14, 15, 17, 18, 19, 20, 21, 23, 24};
+    for (int index = 0; index < 12; ++index) {
+        if (functionNumbers[index] == number) {
+            return platform::functionKeyCode(index + 1, modifiers, code);
+        }
+    }
+    return false;
+}
+
+// "n" or "n;m" in decimal, m being 1 plus the modifier bits (Shift 1, Alt
+// 2, Ctrl 4, Meta 8, taken as Alt). Anything else is no key of ours.
+bool readParameters(const char* text, std::size_t count, int& number, Modifiers& modifiers) {
+    int values[2] = {0, 0};
+    int field = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (text[i] == ';' && field == 0) {
+            field = 1;
+        } else if (text[i] >= '0' && text[i] <= '9') {
+            // Held at 10000, which is no key: a long number cannot wrap.
+            const int value = values[field] * 10 + (text[i] - '0');
+            values[field] = value > 10000 ? 10000 : value;
+        } else {
+            return false;
+        }
+    }
+    if (values[1] > 16) {
+        return false;  // no modifier combination
+    }
+    number = values[0] == 0 ? 1 : values[0];
+    const int bits = values[1] > 1 ? values[1] - 1 : 0;
+    modifiers.shift = (bits & 1) != 0;
+    modifiers.alt = (bits & (2 | 8)) != 0;
+    modifiers.ctrl = (bits & 4) != 0;
+    return true;
 }
 
 }  // namespace
 
 void KeyDecoder::feed(unsigned char byte) {
-    if (held_ == 0) {
-        start(byte);
+    switch (stage_) {
+    case Stage::Idle: start(byte); return;
+    case Stage::Escape: afterEscape(byte); return;
+    case Stage::Csi: inCsi(byte); return;
+    case Stage::Ss3:
+        stage_ = Stage::Idle;
+        if (byte >= 0x20 && byte <= 0x7E) {
+            finishSs3(byte);
+        } else {
+            // ESC O then a control byte: that was Alt+O, and the byte is a
+            // key of its own.
+            pushAltLetter('O');
+            start(byte);
+        }
         return;
-    }
-    // Alt+digit: terminals send ESC and the digit together. Alt+1..Alt+9 are
-    // F1..F9 and Alt+0 is F10, for terminals that keep F1 and F10 to
-    // themselves.
-    if (held_ == 1 && byte >= '0' && byte <= '9') {
-        held_ = 0;
-        keys_.push_back(PrefixZero);
-        keys_.push_back(byte == '0' ? ScanF10 : ScanF1 + (byte - '1'));
-        return;
-    }
-    const Sequence* found = nullptr;
-    bytes_[held_] = byte;
-    switch (lookUp(bytes_ + 1, held_, found)) {
-    case Match::Complete:
-        held_ = 0;
-        keys_.push_back(found->prefix);
-        keys_.push_back(found->scan);
-        return;
-    case Match::Prefix:
-        ++held_;
-        return;
-    case Match::None:
-        // Not ours: what was held goes out as typed, and the new byte starts
-        // afresh, since it may be the ESC of the next key.
-        passThroughHeld();
-        start(byte);
+    case Stage::LinuxFunction:
+        // The Linux console's F1..F5: ESC [ [ A .. E.
+        stage_ = Stage::Idle;
+        if (byte >= 'A' && byte <= 'E') {
+            KeyCode code{};
+            platform::functionKeyCode(byte - 'A' + 1, {}, code);
+            push(code.prefix, code.scan);
+        } else if (!(byte >= 0x20 && byte <= 0x7E)) {
+            start(byte);
+        }
         return;
     }
 }
 
 void KeyDecoder::start(unsigned char byte) {
     if (byte == Esc) {
-        bytes_[0] = byte;
-        held_ = 1;
+        stage_ = Stage::Escape;
     } else if (byte == Del) {
         keys_.push_back(Backspace);
     } else {
@@ -104,15 +118,107 @@ void KeyDecoder::start(unsigned char byte) {
     }
 }
 
-void KeyDecoder::flush() {
-    passThroughHeld();
+void KeyDecoder::afterEscape(unsigned char byte) {
+    stage_ = Stage::Idle;
+    if (byte == '[') {
+        stage_ = Stage::Csi;
+        parameterCount_ = 0;
+        overlong_ = false;
+    } else if (byte == 'O') {
+        stage_ = Stage::Ss3;
+    } else if (byte >= '0' && byte <= '9') {
+        const KeyCode code = platform::altDigitCode(byte);
+        push(code.prefix, code.scan);
+    } else if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z')) {
+        pushAltLetter(byte);
+    } else if (byte == Esc || byte < 0x20 || byte > 0x7E) {
+        // Nothing of a sequence followed: that ESC was the ESC key, and
+        // this byte is a key (or the start of one) of its own.
+        keys_.push_back(Esc);
+        start(byte);
+    }
+    // Any other printable byte after ESC makes a complete sequence of two
+    // bytes (Alt and a sign): no key of ours, dropped.
 }
 
-void KeyDecoder::passThroughHeld() {
-    for (std::size_t i = 0; i < held_; ++i) {
-        keys_.push_back(bytes_[i]);
+void KeyDecoder::inCsi(unsigned char byte) {
+    if (parameterCount_ == 0 && !overlong_ && byte == '[') {
+        stage_ = Stage::LinuxFunction;
+    } else if (isParameterOrIntermediate(byte)) {
+        if (parameterCount_ < sizeof parameters_) {
+            parameters_[parameterCount_++] = static_cast<char>(byte);
+        } else {
+            overlong_ = true;
+        }
+    } else if (isFinal(byte)) {
+        stage_ = Stage::Idle;
+        if (!overlong_) {
+            finishCsi(byte);
+        }
+    } else {
+        // A control byte breaks the sequence off: what came of it is
+        // dropped, and the byte counts on its own.
+        stage_ = Stage::Idle;
+        start(byte);
     }
-    held_ = 0;
+}
+
+void KeyDecoder::finishCsi(unsigned char final) {
+    int number = 1;
+    Modifiers modifiers;
+    if (!readParameters(parameters_, parameterCount_, number, modifiers)) {
+        return;
+    }
+    KeyCode code{};
+    CursorKey cursor{};
+    if (final == '~') {
+        if (keyByNumber(number, modifiers, code)) push(code.prefix, code.scan);
+    } else if (number != 1) {
+        return;  // the other finals carry only modifiers
+    } else if (cursorByFinal(final, cursor)) {
+        code = platform::cursorKeyCode(cursor, modifiers);
+        push(code.prefix, code.scan);
+    } else if (final >= 'P' && final <= 'S') {
+        platform::functionKeyCode(final - 'P' + 1, modifiers, code);
+        push(code.prefix, code.scan);
+    } else if (final == 'Z') {
+        push(platform::ShiftTab.prefix, platform::ShiftTab.scan);
+    }
+}
+
+void KeyDecoder::finishSs3(unsigned char final) {
+    KeyCode code{};
+    CursorKey cursor{};
+    if (cursorByFinal(final, cursor)) {
+        code = platform::cursorKeyCode(cursor, {});
+        push(code.prefix, code.scan);
+    } else if (final >= 'P' && final <= 'S') {
+        platform::functionKeyCode(final - 'P' + 1, {}, code);
+        push(code.prefix, code.scan);
+    }
+}
+
+void KeyDecoder::pushAltLetter(unsigned char letter) {
+    KeyCode code{};
+    if (platform::altLetterCode(letter, code)) {
+        push(code.prefix, code.scan);
+    }
+}
+
+void KeyDecoder::flush() {
+    const Stage stage = stage_;
+    stage_ = Stage::Idle;
+    if (stage == Stage::Escape) {
+        keys_.push_back(Esc);
+    } else if (stage == Stage::Ss3) {
+        pushAltLetter('O');
+    }
+    // A control sequence cut short is no key: dropped.
+}
+
+void KeyDecoder::push(int prefix, int scan) {
+    keys_.push_back(prefix);
+    keys_.push_back(scan);
 }
 
 int KeyDecoder::nextKey() {

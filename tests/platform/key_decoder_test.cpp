@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <set>
@@ -80,13 +81,32 @@ TEST(KeyDecoder, PlainBytesAndDel) {
     EXPECT_EQ(decode("\xe0\xff", false), (std::vector<int>{224, 255}));
 }
 
-TEST(KeyDecoder, UnknownSequencesPassThroughByteForByte) {
-    EXPECT_EQ(decode("\x1b[99~"), bytesOf("\x1b[99~"));
-    EXPECT_EQ(decode("\x1b[1;5A"), bytesOf("\x1b[1;5A"));  // Ctrl+Up
-    EXPECT_EQ(decode("\x1bx"), bytesOf("\x1bx"));           // Alt+x
-    EXPECT_EQ(decode("\x1bOZq"), bytesOf("\x1bOZq"));
-    // The byte that broke a sequence may itself be DEL, typed after Alt+[.
-    EXPECT_EQ(decode("\x1b[\x7f"), (std::vector<int>{27, '[', 8}));
+TEST(KeyDecoder, ModifiedKeysHaveTheirOwnCodes) {
+    const KnownKey modified[] = {
+        {"\x1b[1;5C", 224, 116}, {"\x1b[1;5D", 224, 115}, {"\x1b[1;5A", 224, 141},
+        {"\x1b[1;3A", 0, 152},   {"\x1b[1;2A", 224, 72},  {"\x1b[1;5H", 224, 119},
+        {"\x1b[5;5~", 224, 132}, {"\x1b[3;3~", 0, 163},   {"\x1b[15;5~", 0, 98},
+        {"\x1b[1;2P", 0, 84},    {"\x1b[1;3S", 0, 107},   {"\x1b[21;2~", 0, 93},
+        {"\x1b[23;5~", 224, 137}, {"\x1b[24;3~", 224, 140}, {"\x1b[Z", 0, 15},
+        {"\x1b" "a", 0, 30},        {"\x1bQ", 0, 16},        {"\x1b[1;7C", 0, 157},
+    };
+    for (const KnownKey& key : modified) {
+        EXPECT_EQ(decode(key.sequence, false), (std::vector<int>{key.prefix, key.scan}))
+            << "sequence ESC" << (key.sequence + 1);
+    }
+}
+
+TEST(KeyDecoder, OtherCompleteSequencesAreDroppedWhole) {
+    EXPECT_EQ(decode("\x1b[99~x", false), bytesOf("x"));
+    EXPECT_EQ(decode("\x1b[?1;2c", false), bytesOf(""));
+    EXPECT_EQ(decode("\x1b[2A\x1b[1;5X", false), bytesOf(""));
+    EXPECT_EQ(decode("\x1b[" + std::string(40, '1') + "~q", false), bytesOf("q"));
+    EXPECT_EQ(decode("\x1bOZq", false), bytesOf("q"));
+    EXPECT_EQ(decode("\x1b.", false), bytesOf(""));
+    EXPECT_EQ(decode("\x1b[[Zk", false), bytesOf("k"));
+    // A control byte breaks a sequence off and counts on its own.
+    EXPECT_EQ(decode("\x1b[1\x7f"), (std::vector<int>{8}));
+    EXPECT_EQ(decode("\x1b\r"), (std::vector<int>{27, 13}));
 }
 
 TEST(KeyDecoder, LoneEscWaitsForFlush) {
@@ -102,18 +122,18 @@ TEST(KeyDecoder, LoneEscWaitsForFlush) {
     EXPECT_EQ(decoder.nextKey(), -1);
 }
 
-TEST(KeyDecoder, IncompleteSequenceFlushesAsTyped) {
-    EXPECT_EQ(decode("\x1b["), bytesOf("\x1b["));
-    EXPECT_EQ(decode("\x1b[1"), bytesOf("\x1b[1"));
-    EXPECT_EQ(decode("\x1b[[", true), bytesOf("\x1b[["));
-    EXPECT_EQ(decode("\x1bO", true), bytesOf("\x1bO"));
+TEST(KeyDecoder, IncompleteSequencesAreDroppedAndEscOIsAltO) {
+    EXPECT_EQ(decode("\x1b["), bytesOf(""));
+    EXPECT_EQ(decode("\x1b[1;5"), bytesOf(""));
+    EXPECT_EQ(decode("\x1b[[", true), bytesOf(""));
+    EXPECT_EQ(decode("\x1bO", true), (std::vector<int>{0, 24}));
 }
 
 TEST(KeyDecoder, EscEsc) {
     EXPECT_EQ(decode("\x1b\x1b"), (std::vector<int>{27, 27}));
     // The second ESC starts a sequence of its own.
     EXPECT_EQ(decode("\x1b\x1b[A", false), (std::vector<int>{27, 224, 72}));
-    EXPECT_EQ(decode("\x1b[\x1bOP", false), (std::vector<int>{27, '[', 0, 59}));
+    EXPECT_EQ(decode("\x1b[\x1bOP", false), (std::vector<int>{0, 59}));
 }
 
 TEST(KeyDecoder, SequenceSplitAcrossFeeds) {
@@ -139,82 +159,36 @@ TEST(KeyDecoder, SequenceSplitAcrossFeeds) {
     EXPECT_EQ(decoder.nextKey(), 80);
 }
 
-// Checks that output is input with some known sequences replaced by their
-// codes and DEL by backspace, and nothing else: no byte lost, none invented.
-class ConservationOracle {
-public:
-    ConservationOracle(const std::vector<unsigned char>& input, const std::vector<int>& output)
-        : input_(input), output_(output) {}
-
-    bool explains() { return explain(0, 0); }
-
-private:
-    bool explain(std::size_t in, std::size_t out) {
-        if (in == input_.size() || out == output_.size()) {
-            return in == input_.size() && out == output_.size();
-        }
-        if (!visited_.insert({in, out}).second) {
-            return false;
-        }
-        const int expectedSingle = input_[in] == 127 ? 8 : input_[in];
-        if (output_[out] == expectedSingle && explain(in + 1, out + 1)) {
-            return true;
-        }
-        if (input_[in] != 27 || out + 1 >= output_.size()) {
-            return false;
-        }
-        if (in + 1 < input_.size() && input_[in + 1] >= '0' && input_[in + 1] <= '9') {
-            const int scan = input_[in + 1] == '0' ? 68 : 58 + (input_[in + 1] - '0');
-            if (output_[out] == 0 && output_[out + 1] == scan && explain(in + 2, out + 2)) {
-                return true;
-            }
-        }
-        for (const KnownKey& key : knownKeys) {
-            const std::size_t length = std::strlen(key.sequence);
-            if (in + length <= input_.size() &&
-                std::memcmp(input_.data() + in, key.sequence, length) == 0 &&
-                output_[out] == key.prefix && output_[out + 1] == key.scan &&
-                explain(in + length, out + 2)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    const std::vector<unsigned char>& input_;
-    const std::vector<int>& output_;
-    std::set<std::pair<std::size_t, std::size_t>> visited_;
-};
-
-TEST(KeyDecoder, RandomStreamsLoseAndInventNothing) {
+// Random streams of sequence bytes: codes come out the same however often
+// they are taken, nothing stays held after a flush, and an ESC reaches the
+// console only where nothing of a sequence followed it.
+TEST(KeyDecoder, RandomStreamsLetOnlyLoneEscapesThrough) {
     std::mt19937 random(20240611);
-    // Bytes that make up sequences come often, so that real sequences,
-    // near misses and broken ones all turn up.
-    const std::string alphabet = "\x1b\x1b\x1b[[[OO0123456789~~ABCDEFHPQRS;x\x7f";
+    const std::string alphabet = "\x1b\x1b\x1b[[[OO0123456789;;~~ABCDEFHPQRSZx\x7f";
     for (int round = 0; round < 3000; ++round) {
-        std::vector<unsigned char> input(random() % 24);
-        for (unsigned char& byte : input) {
-            byte = random() % 4 == 0 ? static_cast<unsigned char>(random() % 256)
-                                     : static_cast<unsigned char>(alphabet[random() % alphabet.size()]);
+        std::string input(random() % 24, '\0');
+        for (char& byte : input) {
+            byte = random() % 4 == 0 ? static_cast<char>(random() % 256)
+                                     : alphabet[random() % alphabet.size()];
         }
-        KeyDecoder decoder;
+        KeyDecoder eager;
         std::vector<int> output;
-        for (const unsigned char byte : input) {
-            decoder.feed(byte);
-            // Keys are taken while bytes keep coming, as the keyboard does.
-            if (random() % 3 == 0) {
-                while (decoder.hasKey()) {
-                    output.push_back(decoder.nextKey());
-                }
-            }
+        for (const char byte : input) {
+            eager.feed(static_cast<unsigned char>(byte));
+            while (eager.hasKey()) output.push_back(eager.nextKey());
         }
-        decoder.flush();
-        EXPECT_FALSE(decoder.pending());
-        while (decoder.hasKey()) {
-            output.push_back(decoder.nextKey());
+        eager.flush();
+        EXPECT_FALSE(eager.pending());
+        while (eager.hasKey()) output.push_back(eager.nextKey());
+        ASSERT_EQ(output, decode(input)) << "round " << round;
+
+        std::size_t lone = 0;
+        for (std::size_t i = 0; i < input.size(); ++i) {
+            const auto next = i + 1 < input.size() ? static_cast<unsigned char>(input[i + 1]) : 0;
+            lone += input[i] == 27 && (i + 1 == input.size() || next < 0x20 || next > 0x7E);
         }
-        ConservationOracle oracle(input, output);
-        ASSERT_TRUE(oracle.explains()) << "round " << round;
+        EXPECT_LE(static_cast<std::size_t>(std::count(output.begin(), output.end(), 27)), lone)
+            << "round " << round;
     }
 }
 

@@ -33,9 +33,20 @@ TEST(KeyTranslation, FunctionKeysAreZeroThenTheirScanCode) {
         EXPECT_EQ((Codes{0, 59 + n}), codesOf(keyDown(static_cast<std::uint16_t>(0x70 + n))))
             << "F" << n + 1;
     }
-    // Modifiers do not change a function key.
-    EXPECT_EQ((Codes{0, 59}), codesOf(keyDown(0x70, 0, platform::modifier::Shift)));
-    EXPECT_EQ((Codes{0, 68}), codesOf(keyDown(0x79, 0, platform::modifier::LeftCtrl)));
+    // Modified function and cursor keys have numbers of their own, as the
+    // console keyboard convention gives them (and the terminal decoder too).
+    using platform::modifier::LeftAlt;
+    using platform::modifier::LeftCtrl;
+    using platform::modifier::Shift;
+    EXPECT_EQ((Codes{0, 84}), codesOf(keyDown(0x70, 0, Shift)));
+    EXPECT_EQ((Codes{0, 103}), codesOf(keyDown(0x79, 0, LeftCtrl)));
+    EXPECT_EQ((Codes{0, 104}), codesOf(keyDown(0x70, 0, LeftAlt | Shift)));
+    EXPECT_EQ((Codes{224, 136}), codesOf(keyDown(0x7B, 0, Shift)));
+    EXPECT_EQ((Codes{224, 116}), codesOf(keyDown(0x27, 0, LeftCtrl)));
+    EXPECT_EQ((Codes{0, 152}), codesOf(keyDown(0x26, 0, LeftAlt)));
+    EXPECT_EQ((Codes{224, 72}), codesOf(keyDown(0x26, 0, Shift)));
+    EXPECT_EQ((Codes{0, 15}), codesOf(keyDown(0x09, '\t', Shift)));
+    EXPECT_EQ((Codes{'\t'}), codesOf(keyDown(0x09, '\t')));
 }
 
 TEST(KeyTranslation, CursorBlockAndF11F12AreExtended) {
@@ -68,7 +79,7 @@ TEST(KeyTranslation, EscapeIsTwentySevenWithOrWithoutItsCharacter) {
     EXPECT_EQ((Codes{27}), codesOf(keyDown(0x1B, 0)));
 }
 
-TEST(KeyTranslation, AltDigitsStandForF1ToF10) {
+TEST(KeyTranslation, AltDigitsStandForF1ToF10AndAltLettersAreExtended) {
     using platform::modifier::LeftAlt;
     using platform::modifier::LeftCtrl;
     using platform::modifier::RightAlt;
@@ -77,8 +88,10 @@ TEST(KeyTranslation, AltDigitsStandForF1ToF10) {
     EXPECT_EQ((Codes{0, 68}), codesOf(keyDown(0x30, '0', LeftAlt)));
     // Ctrl+Alt is AltGr, which types characters.
     EXPECT_EQ((Codes{'2'}), codesOf(keyDown(0x32, '2', RightAlt | LeftCtrl)));
-    // Alt with a letter stays the letter.
-    EXPECT_EQ((Codes{'a'}), codesOf(keyDown(0x41, 'a', LeftAlt)));
+    // Alt with a letter is 0 and the letter key's scan code.
+    EXPECT_EQ((Codes{0, 30}), codesOf(keyDown(0x41, 'a', LeftAlt)));
+    EXPECT_EQ((Codes{0, 44}), codesOf(keyDown(0x5A, 'Z', LeftAlt)));
+    EXPECT_EQ((Codes{'a'}), codesOf(keyDown(0x41, 'a', RightAlt | LeftCtrl)));
 }
 
 TEST(KeyTranslation, ReleasesAndKeysWithoutACodeGiveNothing) {
