@@ -36,12 +36,8 @@ int expectedFormat(const std::uint8_t* data, std::size_t size) {
 void checkLoad(ExeFileJob& job, const std::uint8_t* data, std::size_t size) {
     fuzzing::InstantMonitor line;
     job.port = &line;
-    const bool sent = job.send();
-    // The data starts at 2048; the load needs all loadSize bytes of it.
-    const bool whole =
-        job.loadSize == 0 || (size >= ExeDataOffset && size - ExeDataOffset >= job.loadSize);
-    require(sent == whole, "a load succeeds exactly when the file holds the data it announces");
-    if (!sent) return;
+    // Only a file that holds all the data it announces was opened.
+    require(job.send(), "a load of an opened file succeeds");
     fuzzing::LoadedImage image;
     image.place(job.loadAddress, data + ExeDataOffset, job.loadSize);
     require(image.matches(line), "the target holds the file's data at the load address");
@@ -63,7 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         opened = job.openFile(path.c_str());
         require(watch.count() == 0, "reading the header allocates nothing");
     }
-    require(opened == (size >= ExeHeaderReadSize), "a header cut short is refused");
+    // The data starts at 2048; a file must hold all loadSize bytes of it, so
+    // that nothing is sent of a file that cannot be sent whole.
+    const std::uint32_t loadSize = size >= ExeHeaderReadSize ? le32(data + 0x1C) : 0;
+    const bool whole =
+        loadSize == 0 || (size >= ExeDataOffset && size - ExeDataOffset >= loadSize);
+    require(opened == (size >= ExeHeaderReadSize && whole),
+            "a header or data cut short is refused before anything is sent");
     if (opened) {
         require(job.entry == le32(data + 0x10) && job.gp == le32(data + 0x14) &&
                     job.loadAddress == le32(data + 0x18) && job.loadSize == le32(data + 0x1C),

@@ -64,6 +64,40 @@ bool sameSettings(const termios& a, const termios& b) {
            a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
 }
 
+// In the forked child, as a job-control shell: the console goes on in a
+// process group of its own, made the terminal's foreground, while this
+// process waits for it and then ends the way it ended. Only async-signal-safe
+// calls here.
+void leadJob(int terminal, int tellPid) {
+    const pid_t job = ::fork();
+    if (job < 0) ::_exit(127);
+    if (job == 0) {
+        ::setpgid(0, 0);
+        // Asked from the background until it is done: SIGTTOU held meanwhile.
+        sigset_t ttou;
+        sigemptyset(&ttou);
+        sigaddset(&ttou, SIGTTOU);
+        ::sigprocmask(SIG_BLOCK, &ttou, nullptr);
+        ::tcsetpgrp(terminal, ::getpid());
+        return;
+    }
+    ::setpgid(job, job);
+    ::tcsetpgrp(terminal, job);
+    if (::write(tellPid, &job, sizeof job) != ssize_t(sizeof job)) ::_exit(127);
+    int status = 0;
+    while (::waitpid(job, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) {
+        ::signal(WTERMSIG(status), SIG_DFL);
+        sigset_t all;
+        sigfillset(&all);
+        ::sigprocmask(SIG_UNBLOCK, &all, nullptr);
+        ::kill(::getpid(), WTERMSIG(status));
+        ::_exit(128 + WTERMSIG(status));
+    }
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
+}
+
 }  // namespace
 
 const char* consoleBinary() { return TOLVANIS_CONSOLE_BINARY; }
@@ -109,6 +143,11 @@ bool ConsoleProcess::start(const std::vector<std::string>& arguments) {
     std::vector<char*> envp = pointersTo(environmentTexts);
     const int terminal = slave_;
 
+    int jobPid[2] = {-1, -1};
+    if (asJob_ && ::pipe2(jobPid, O_CLOEXEC) != 0) return false;
+    const int closed = closedAtStart_;
+    const bool asJob = asJob_;
+
     const pid_t child = ::fork();
     if (child < 0) return false;
     if (child == 0) {
@@ -116,12 +155,14 @@ bool ConsoleProcess::start(const std::vector<std::string>& arguments) {
         // a shell in a terminal window would start it.
         ::setsid();
         ::ioctl(terminal, TIOCSCTTY, 0);
+        if (asJob) leadJob(terminal, jobPid[1]);
         ::dup2(terminal, STDIN_FILENO);
         ::dup2(terminal, STDOUT_FILENO);
         ::dup2(terminal, STDERR_FILENO);
         if (::close_range(3, ~0U, 0) != 0) {
             for (int fd = 3; fd < 4096; ++fd) ::close(fd);
         }
+        if (closed >= 0) ::close(closed);
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -130,6 +171,15 @@ bool ConsoleProcess::start(const std::vector<std::string>& arguments) {
         ::_exit(127);
     }
     pid_ = child;
+    consolePid_ = child;
+    if (asJob) {
+        ::close(jobPid[1]);
+        pid_t job = -1;
+        const bool told = ::read(jobPid[0], &job, sizeof job) == ssize_t(sizeof job);
+        ::close(jobPid[0]);
+        if (!told) return false;
+        consolePid_ = job;
+    }
     pidFd_ = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
     // The slave stays open here too: its settings can then be read after the
     // console has gone, and the screen never reports a hang-up.
@@ -291,11 +341,12 @@ void ConsoleProcess::drainScreen(Clock::time_point deadline) {
 bool ConsoleProcess::running() { return pid_ >= 0 && !reap(WNOHANG); }
 
 void ConsoleProcess::sendSignal(int signal) const {
-    if (pid_ >= 0 && !reaped_) ::kill(pid_, signal);
+    if (consolePid_ >= 0 && !reaped_) ::kill(consolePid_, signal);
 }
 
 void ConsoleProcess::killAndReap() {
     if (pid_ < 0 || reaped_) return;
+    if (consolePid_ != pid_) ::kill(consolePid_, SIGKILL);
     ::kill(pid_, SIGKILL);
     reap(0);
 }
@@ -304,6 +355,10 @@ termios ConsoleProcess::terminalNow() const {
     termios now{};
     if (slave_ >= 0) ::tcgetattr(slave_, &now);
     return now;
+}
+
+bool ConsoleProcess::setTerminal(const termios& mode) const {
+    return slave_ >= 0 && ::tcsetattr(slave_, TCSANOW, &mode) == 0;
 }
 
 bool ConsoleProcess::terminalRestored() const {

@@ -40,9 +40,18 @@ public:
     const std::string& configHome() const { return configHome_; }
     std::string settingsPath() const { return configHome_ + "/kembri/settings"; }
 
+    // Set before start. A standard descriptor (0, 1 or 2) the console starts
+    // without, as a shell's "1>&-" would start it.
+    void closeAtStart(int fd) { closedAtStart_ = fd; }
+    // The console in a process group of its own, in the foreground of its
+    // terminal, below a session leader that waits for it as a job-control
+    // shell does: stop signals then stop it. The exit status is the
+    // console's all the same.
+    void runAsJob() { asJob_ = true; }
+
     // Runs the console with these arguments; false when it could not be run.
     bool start(const std::vector<std::string>& arguments);
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return consolePid_; }
 
     // Bytes typed on the keyboard, in one write.
     bool sendKeys(std::string_view bytes);
@@ -72,6 +81,8 @@ public:
     // The terminal's settings before the console ran, and now.
     const termios& terminalBefore() const { return before_; }
     termios terminalNow() const;
+    // Sets the terminal's settings from outside, as a shell does on fg.
+    bool setTerminal(const termios& mode) const;
     // Back as the console found it.
     bool terminalRestored() const;
     // No echo, no line editing, no signal keys: as the console wants it.
@@ -90,7 +101,10 @@ private:
     int slave_ = -1;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
-    pid_t pid_ = -1;
+    pid_t pid_ = -1;  // the child this process waits for
+    pid_t consolePid_ = -1;
+    int closedAtStart_ = -1;
+    bool asJob_ = false;
     int pidFd_ = -1;
     bool reaped_ = false;
     bool signalled_ = false;

@@ -1,0 +1,260 @@
+// Faults found by trying the program from outside: the console binary on a
+// terminal of its own, its serial port on the simulated target, every byte
+// on the line recorded.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <termios.h>
+
+#include <csignal>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "support/e2e_keys.h"
+#include "support/e2e_session.h"
+#include "support/e2e_temp_folder.h"
+
+namespace {
+
+using namespace e2e;
+
+std::string chord(std::string_view first, std::string_view second) {
+    return std::string(first) + std::string(second);
+}
+
+// Types an argument line after the chord that asks for it; gives the screen
+// position before the line.
+std::size_t typeCommand(ConsoleProcess& console, const std::string& keysIn, std::string_view prompt,
+                        const std::string& line) {
+    const std::size_t before = console.mark();
+    EXPECT_TRUE(console.sendKeys(keysIn));
+    EXPECT_TRUE(console.waitForScreen(prompt, eventTimeout, before));
+    const std::size_t mark = console.mark();
+    EXPECT_TRUE(console.sendKeys(line + "\r"));
+    return mark;
+}
+
+// Keys that terminals send with modifiers, and others the console has no use for.
+const char* const strayKeys[] = {
+    "\x1b[1;5C",  // Ctrl+Right
+    "\x1b[Z",     // Shift+Tab
+    "\x1b[15;5~", // Ctrl+F5
+    "\x1b[23~",   // F11
+    "\x1b[24;2~", // Shift+F12
+    "\x1b" "x",   // Alt+x
+    "\x1b[1;3D",  // Alt+Left
+    "\x1b[?62c",  // a terminal's answer to an identity request
+};
+
+TEST(OutsideFaults, ModifiedAndUnknownKeysNeverCancelATransferNorReachTheTarget) {
+    TempFolder folder;
+    const std::string path = folder.file("image.bin");
+    // Without ESC and '[', so that any on the wire came from the keys.
+    std::string data = patternBytes(40 * 2048, 21);
+    for (char& byte : data) byte = byte == '\x1b' || byte == '[' ? 'e' : byte;
+    ASSERT_TRUE(writeFile(path, data));
+    sim::Options options;
+    options.baud = 230400;  // some 4 s for the file: keys arrive while it runs
+    ConsoleOnTarget session(options);
+    ASSERT_TRUE(session.start(230400));
+    ConsoleProcess& console = session.console();
+
+    // At the prompt they are swallowed like any other function key.
+    std::size_t sent = session.receivedCount();
+    for (const char* key : strayKeys) ASSERT_TRUE(console.sendKeys(key));
+    ASSERT_TRUE(console.sendKeys("zz"));
+    ASSERT_TRUE(session.waitForTarget("zz", eventTimeout, sent));
+    EXPECT_EQ(session.receivedByTarget().substr(sent), "zz");
+    ASSERT_TRUE(console.sendKeys("\r"));
+    ASSERT_TRUE(session.waitForPrompt(console.mark()));
+
+    // During a transfer they are dropped like any key but ESC.
+    const std::size_t mark = typeCommand(console, chord(keys::F9, keys::F4), "DLOAD <file> <addr>:",
+                                         path + " 80010000");
+    ASSERT_TRUE(console.waitForScreen("**", eventTimeout, mark));
+    for (const char* key : strayKeys) {
+        ASSERT_TRUE(console.sendKeys(key));
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    ASSERT_TRUE(session.waitForPrompt(mark + 1, milliseconds(30000))) << console.screenSince(mark);
+    EXPECT_EQ(console.screenSince(mark).find("transfer failed"), std::string::npos);
+    EXPECT_EQ(session.target().exchangesAborted(), 0);
+    EXPECT_EQ(textOf(session.target().readMemory(0x80010000, std::uint32_t(data.size()))), data);
+    const std::string received = session.receivedByTarget();
+    EXPECT_EQ(received.find("[1;5C"), std::string::npos);
+    EXPECT_EQ(received.find('\x1b'), std::string::npos);
+    EXPECT_EQ(session.quit(), 0);
+}
+
+TEST(OutsideFaults, AFailureInACalledScriptStopsItsCallerToo) {
+    TempFolder folder;
+    ASSERT_TRUE(writeFile(folder.file("inner.txt"), "local load " + folder.file("missing.exe") + "\n"));
+    ASSERT_TRUE(writeFile(folder.file("outer.txt"), "local auto " + folder.file("inner.txt") + "\ndr\n"));
+    // And a called script that ends by itself hands back at a prompt.
+    ASSERT_TRUE(writeFile(folder.file("sets.txt"), "sr gp 5678\n"));
+    ASSERT_TRUE(writeFile(folder.file("calls.txt"),
+                          "local auto " + folder.file("sets.txt") + "\nsr epc 1234\n"));
+    ConsoleOnTarget session;
+    ASSERT_TRUE(session.start(115200, {folder.file("outer.txt")}));
+    ConsoleProcess& console = session.console();
+    const auto failed = console.findOnScreen("file not found\r\n", eventTimeout);
+    ASSERT_TRUE(failed) << console.screen();
+    ASSERT_TRUE(session.waitForPrompt(*failed));
+    std::this_thread::sleep_for(milliseconds(400));  // a line sent after it would be here by now
+    EXPECT_EQ(session.receivedByTarget().find("dr"), std::string::npos) << session.receivedByTarget();
+
+    const std::size_t sent = session.receivedCount();
+    typeCommand(console, std::string(keys::F3), "AUTO <file>:", folder.file("calls.txt"));
+    sim::SimTarget& target = session.target();
+    ASSERT_TRUE(target.waitUntil([&] { return target.reg("epc") == 0x1234; }, eventTimeout));
+    EXPECT_EQ(target.reg("gp"), 0x5678u);
+    const std::string lines = session.receivedByTarget().substr(sent);
+    ASSERT_NE(lines.find("sr gp 5678\n"), std::string::npos) << lines;
+    EXPECT_LT(lines.find("sr gp 5678\n"), lines.find("sr epc 1234\n"));
+    EXPECT_EQ(session.quit(), 0);
+}
+
+TEST(OutsideFaults, NumbersWiderThan32BitsAreRefusedAloud) {
+    TempFolder folder;
+    ASSERT_TRUE(writeFile(folder.file("t.bin"), patternBytes(100, 2)));
+    ASSERT_TRUE(writeFile(folder.file("run.txt"),
+                          "local dload " + folder.file("t.bin") + " 180100000\nsr epc 1234\n"));
+    ConsoleOnTarget session;
+    ASSERT_TRUE(session.start(115200, {folder.file("run.txt")}));
+    ConsoleProcess& console = session.console();
+    const auto refused = console.findOnScreen("invalid address\r\n", eventTimeout);
+    ASSERT_TRUE(refused) << console.screen();
+    ASSERT_TRUE(session.waitForPrompt(*refused));
+
+    const std::size_t mark = typeCommand(console, chord(keys::F10, keys::F4),
+                                         "DSAVE <file> <addr> <length>:",
+                                         folder.file("o.bin") + " 80010000 123456789");
+    const auto length = console.findOnScreen("invalid length\r\n", eventTimeout, mark);
+    ASSERT_TRUE(length) << console.screenSince(mark);
+    ASSERT_TRUE(session.waitForPrompt(*length));
+    EXPECT_EQ(session.receivedByTarget().find("sr epc"), std::string::npos);
+    EXPECT_EQ(session.target().exchangesCompleted() + session.target().exchangesAborted(), 0);
+    EXPECT_EQ(session.quit(), 0);
+}
+
+TEST(OutsideFaults, AFifoForAFileNameIsRefusedAtOnce) {
+    TempFolder folder;
+    const std::string fifo = folder.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ConsoleOnTarget session;
+    ASSERT_TRUE(session.start(115200, {fifo}));
+    ConsoleProcess& console = session.console();
+    const auto script = console.findOnScreen("cannot open file\r\n", eventTimeout);
+    ASSERT_TRUE(script) << console.screen();
+    ASSERT_TRUE(session.waitForPrompt(*script));
+
+    const struct {
+        std::string keys;
+        std::string_view prompt;
+        std::string line;
+        std::string_view message;
+    } commands[] = {
+        {std::string(keys::F4), "LOAD <file>:", fifo, "file not found\r\n"},
+        {chord(keys::F9, keys::F4), "DLOAD <file> <addr>:", fifo + " 80010000", "cannot open file\r\n"},
+        {chord(keys::F10, keys::F4), "DSAVE <file> <addr> <length>:", fifo + " 80010000 10",
+         "cannot open file\r\n"},
+        {std::string(keys::F3), "AUTO <file>:", fifo, "cannot open file\r\n"},
+    };
+    for (const auto& command : commands) {
+        const std::size_t mark = typeCommand(console, command.keys, command.prompt, command.line);
+        const auto told = console.findOnScreen(command.message, eventTimeout, mark);
+        ASSERT_TRUE(told) << command.prompt << console.screenSince(mark);
+        ASSERT_TRUE(session.waitForPrompt(*told)) << command.prompt;
+    }
+    struct stat status {};
+    ASSERT_EQ(::stat(fifo.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(session.target().exchangesCompleted() + session.target().exchangesAborted(), 0);
+    EXPECT_EQ(session.quit(), 0);
+}
+
+class ClosedAtStart : public testing::TestWithParam<int> {};
+
+TEST_P(ClosedAtStart, TheSerialPortNeverTakesAStandardDescriptor) {
+    ConsoleOnTarget session;
+    ConsoleProcess& console = session.console();
+    console.closeAtStart(GetParam());
+    ASSERT_TRUE(session.target().start());
+    ASSERT_TRUE(console.start({session.portArgument(), "-b115200"}));
+    // The target talks; none of it, and none of the banner, may go to it.
+    std::this_thread::sleep_for(milliseconds(300));
+    session.target().say("hello from the board\r\n>> ");
+    std::this_thread::sleep_for(milliseconds(600));
+    EXPECT_EQ(session.receivedByTarget(), "");
+    EXPECT_TRUE(console.running());
+    if (GetParam() == 0) {
+        console.sendSignal(SIGTERM);  // no keyboard to quit from
+        EXPECT_EQ(console.waitForExit(eventTimeout), 128 + SIGTERM);
+    } else {
+        EXPECT_EQ(session.quit(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(StdinStdout, ClosedAtStart, testing::Values(0, 1));
+
+TEST(OutsideFaults, APortPathOfMoreThan99CharactersIsKeptWhole) {
+    TempFolder folder;
+    const std::string deep = folder.file(std::string(60, 'd'));
+    ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
+    sim::Options options;
+    options.linkPath = deep + "/usb-Prolific_Technology_Inc._USB-Serial_Controller_D-if00-port0";
+    ASSERT_GT(options.linkPath.size(), 117u);
+    ConsoleOnTarget session(options);
+    ASSERT_TRUE(session.target().start());
+    ASSERT_TRUE(session.console().start({"-p" + options.linkPath, "-b115200"}));
+    ASSERT_TRUE(session.waitForPrompt(0)) << session.console().screen();
+    EXPECT_NE(session.console().screen().find("port " + options.linkPath + " baud 115200"),
+              std::string::npos);
+    EXPECT_EQ(session.quit(), 0);
+    std::ifstream settings(session.console().settingsPath());
+    std::string line;
+    std::getline(settings, line);
+    EXPECT_EQ(line, "tolvanisPort=" + options.linkPath);
+}
+
+TEST(OutsideFaults, SuspendedAndContinuedTheConsoleIsRawAgainAndItsTransferGoesOn) {
+    TempFolder folder;
+    const std::string path = folder.file("image.bin");
+    const std::string data = patternBytes(24 * 2048, 8);
+    ASSERT_TRUE(writeFile(path, data));
+    sim::Options options;
+    options.baud = 230400;
+    ConsoleOnTarget session(options);
+    ConsoleProcess& console = session.console();
+    console.runAsJob();
+    ASSERT_TRUE(session.start(230400));
+    ASSERT_TRUE(console.terminalRaw());
+
+    const std::size_t mark = typeCommand(console, chord(keys::F9, keys::F4), "DLOAD <file> <addr>:",
+                                         path + " 80010000");
+    ASSERT_TRUE(console.waitForScreen("*", eventTimeout, mark));
+    console.sendSignal(SIGTSTP);
+    // Stopped, with the terminal as the shell had it.
+    const auto deadline = Clock::now() + eventTimeout;
+    while (!console.terminalRestored() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    ASSERT_TRUE(console.terminalRestored());
+    std::this_thread::sleep_for(milliseconds(300));
+    const std::size_t whileStopped = session.receivedCount();
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(session.receivedCount(), whileStopped) << "stopped, the transfer waits";
+
+    // fg: the shell sets its own mode back, then continues the job.
+    ASSERT_TRUE(console.setTerminal(console.terminalBefore()));
+    console.sendSignal(SIGCONT);
+    ASSERT_TRUE(session.waitForPrompt(mark + 1, milliseconds(30000))) << console.screenSince(mark);
+    EXPECT_TRUE(console.terminalRaw());
+    EXPECT_EQ(console.screenSince(mark).find("transfer failed"), std::string::npos);
+    EXPECT_EQ(textOf(session.target().readMemory(0x80010000, std::uint32_t(data.size()))), data);
+    // F10 F2 is a chord again, not text echoed by the terminal.
+    EXPECT_EQ(session.quit(), 0);
+    EXPECT_TRUE(console.terminalRestored());
+}
+
+}  // namespace
