@@ -33,7 +33,7 @@ int expectedFormat(const std::uint8_t* data, std::size_t size) {
     return UnknownFormat;
 }
 
-void checkLoad(ExeFileJob& job, const std::uint8_t* data, std::size_t size) {
+void checkLoad(ExeFileJob& job, const std::uint8_t* data) {
     fuzzing::InstantMonitor line;
     job.port = &line;
     // Only a file that holds all the data it announces was opened.
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint32_t stackTop = le32(data + 0x30) + le32(data + 0x34);
         require(job.sp == (stackTop != 0 ? stackTop : defaultStackPointer),
                 "sp is the stack's top, or the default without one");
-        checkLoad(job, data, size);
+        checkLoad(job, data);
     }
     if (job.isOpen()) job.close();
     return 0;

@@ -1,4 +1,5 @@
 #include "platform/screen.h"
+#include "platform/terminal.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -17,7 +18,7 @@ void StdoutScreen::write(const char* bytes, std::size_t count) {
     // gone (closed terminal, broken pipe) is ignored rather than retried.
     while (count > 0) {
         const ssize_t written = ::write(STDOUT_FILENO, bytes, count);
-        if (written < 0 && errno == EINTR) {
+        if (written < 0 && errno == EINTR && !platform::terminationRequested()) {
             continue;
         }
         if (written < 0 && errno == EAGAIN) {

@@ -98,8 +98,8 @@ void TerminalKeyboard::fill(int timeoutMs) {
     ssize_t count;
     do {
         count = ::read(fd_, bytes, sizeof bytes);
-    } while (count < 0 && errno == EINTR);
-    if (count < 0 && errno == EAGAIN) {
+    } while (count < 0 && errno == EINTR && !platform::terminationRequested());
+    if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
         return;
     }
     if (count <= 0) {
