@@ -34,6 +34,15 @@ std::size_t typeCommand(ConsoleProcess& console, const std::string& keysIn, std:
     return mark;
 }
 
+// Starts the console on a script; true once the message and then a prompt
+// stand on the screen.
+bool scriptSays(ConsoleOnTarget& session, const std::string& script, std::string_view message) {
+    if (!session.start(115200, {script})) return false;
+    const auto said = session.console().findOnScreen(message, eventTimeout);
+    EXPECT_TRUE(said) << session.console().screen();
+    return said && session.waitForPrompt(*said);
+}
+
 // Keys that terminals send with modifiers, and others the console has no use for.
 const char* const strayKeys[] = {
     "\x1b[1;5C",  // Ctrl+Right
@@ -95,18 +104,18 @@ TEST(OutsideFaults, AFailureInACalledScriptStopsItsCallerToo) {
     ASSERT_TRUE(writeFile(folder.file("calls.txt"),
                           "local auto " + folder.file("sets.txt") + "\nsr epc 1234\n"));
     ConsoleOnTarget session;
-    ASSERT_TRUE(session.start(115200, {folder.file("outer.txt")}));
     ConsoleProcess& console = session.console();
-    const auto failed = console.findOnScreen("file not found\r\n", eventTimeout);
-    ASSERT_TRUE(failed) << console.screen();
-    ASSERT_TRUE(session.waitForPrompt(*failed));
+    ASSERT_TRUE(scriptSays(session, folder.file("outer.txt"), "file not found\r\n"));
     std::this_thread::sleep_for(milliseconds(400));  // a line sent after it would be here by now
     EXPECT_EQ(session.receivedByTarget().find("dr"), std::string::npos) << session.receivedByTarget();
 
     const std::size_t sent = session.receivedCount();
-    typeCommand(console, std::string(keys::F3), "AUTO <file>:", folder.file("calls.txt"));
+    const std::size_t mark =
+        typeCommand(console, std::string(keys::F3), "AUTO <file>:", folder.file("calls.txt"));
     sim::SimTarget& target = session.target();
     ASSERT_TRUE(target.waitUntil([&] { return target.reg("epc") == 0x1234; }, eventTimeout));
+    const auto last = console.findOnScreen("sr epc 1234", eventTimeout, mark);
+    ASSERT_TRUE(last && session.waitForPrompt(*last)) << console.screenSince(mark);
     EXPECT_EQ(target.reg("gp"), 0x5678u);
     const std::string lines = session.receivedByTarget().substr(sent);
     ASSERT_NE(lines.find("sr gp 5678\n"), std::string::npos) << lines;
@@ -120,11 +129,8 @@ TEST(OutsideFaults, NumbersWiderThan32BitsAreRefusedAloud) {
     ASSERT_TRUE(writeFile(folder.file("run.txt"),
                           "local dload " + folder.file("t.bin") + " 180100000\nsr epc 1234\n"));
     ConsoleOnTarget session;
-    ASSERT_TRUE(session.start(115200, {folder.file("run.txt")}));
     ConsoleProcess& console = session.console();
-    const auto refused = console.findOnScreen("invalid address\r\n", eventTimeout);
-    ASSERT_TRUE(refused) << console.screen();
-    ASSERT_TRUE(session.waitForPrompt(*refused));
+    ASSERT_TRUE(scriptSays(session, folder.file("run.txt"), "invalid address\r\n"));
 
     const std::size_t mark = typeCommand(console, chord(keys::F10, keys::F4),
                                          "DSAVE <file> <addr> <length>:",
