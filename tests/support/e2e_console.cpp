@@ -98,6 +98,27 @@ void leadJob(int terminal, int tellPid) {
     ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
 }
 
+// The forked child: a session of its own with the pty as its controlling
+// terminal, as a shell in a terminal window would start it; then the console.
+[[noreturn]] void runChild(int terminal, int tellJobPid, int closed, char** argv, char** envp) {
+    ::setsid();
+    ::ioctl(terminal, TIOCSCTTY, 0);
+    if (tellJobPid >= 0) leadJob(terminal, tellJobPid);
+    ::dup2(terminal, STDIN_FILENO);
+    ::dup2(terminal, STDOUT_FILENO);
+    ::dup2(terminal, STDERR_FILENO);
+    if (::close_range(3, ~0U, 0) != 0) {
+        for (int fd = 3; fd < 4096; ++fd) ::close(fd);
+    }
+    if (closed >= 0) ::close(closed);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) ::signal(number, SIG_DFL);
+    ::execve(argv[0], argv, envp);
+    ::_exit(127);
+}
+
 }  // namespace
 
 const char* consoleBinary() { return TOLVANIS_CONSOLE_BINARY; }
@@ -150,26 +171,7 @@ bool ConsoleProcess::start(const std::vector<std::string>& arguments) {
 
     const pid_t child = ::fork();
     if (child < 0) return false;
-    if (child == 0) {
-        // A session of its own with the pty as its controlling terminal, as
-        // a shell in a terminal window would start it.
-        ::setsid();
-        ::ioctl(terminal, TIOCSCTTY, 0);
-        if (asJob) leadJob(terminal, jobPid[1]);
-        ::dup2(terminal, STDIN_FILENO);
-        ::dup2(terminal, STDOUT_FILENO);
-        ::dup2(terminal, STDERR_FILENO);
-        if (::close_range(3, ~0U, 0) != 0) {
-            for (int fd = 3; fd < 4096; ++fd) ::close(fd);
-        }
-        if (closed >= 0) ::close(closed);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) ::signal(number, SIG_DFL);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
+    if (child == 0) runChild(terminal, asJob ? jobPid[1] : -1, closed, argv.data(), envp.data());
     pid_ = child;
     consolePid_ = child;
     if (asJob) {
