@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test demo clean bench windows windows32 test-windows
+.PHONY: all build test demo demo-board clean bench windows windows32 test-windows
 
 all: build
 
@@ -17,6 +17,11 @@ test: build
 
 demo: build
 	./tools/demo.sh $(BUILD)
+
+# The console against the board firmware on QEMU's MIPS Malta (needs
+# qemu-system-mips and gcc-mipsel-linux-gnu).
+demo-board: build
+	./tools/demo-board.sh $(BUILD)
 
 bench: build
 	./bench/run.sh $(BUILD)
