@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "loader/loader_files.h"
 #include "sim/sim_target.h"
+#include "support/qemu_board.h"
 #include "wine_session.h"
 
 namespace {
@@ -231,6 +233,39 @@ TEST_F(Wine, KeyboardChordsOnTheWineConsole) {
 
     program.type(std::string(F10) + F2);
     EXPECT_EQ(0, program.waitForExit(20s)) << program.screen();
+}
+
+TEST_F(Wine, ProgramLoadedOnTheBoardRuns) {
+    const std::string missing = e2e::QemuBoard::missing();
+    if (!missing.empty()) GTEST_SKIP() << missing;
+    e2e::QemuBoard board;
+    ASSERT_TRUE(board.start()) << board.error();
+    // COM1 is the link; this time it leads to the board's port.
+    std::error_code error;
+    std::filesystem::remove(prefix->comLink(), error);
+    std::filesystem::create_symlink(board.port(), prefix->comLink(), error);
+    ASSERT_FALSE(error) << error.message();
+    const std::string folder = prefix->makeWorkFolder("board");
+    std::filesystem::copy_file(e2e::QemuBoard::example("hello.exe"), folder + "/hello.exe", error);
+    ASSERT_FALSE(error) << error.message();
+    ASSERT_TRUE(wine::writeFile(folder + "/board.txt", wine::windowsLines({
+                                                           "local load hello.exe",
+                                                           "g",
+                                                           "local echo board done",
+                                                           "local quit",
+                                                       })));
+
+    wine::ConsoleProgram session(*prefix, {console, "-pCOM1", "-b115200", "board.txt"}, folder);
+    ASSERT_TRUE(session.started());
+    EXPECT_EQ(0, session.waitForExit(60s)) << session.screen();
+    const std::string shown = session.normalisedScreen();
+    EXPECT_TRUE(contains(shown, "QORA-EXE format")) << session.screen();
+    EXPECT_TRUE(contains(shown, "hello from the board")) << session.screen();
+    // The EXE names its own stack; gp is the one the program was linked with.
+    EXPECT_TRUE(contains(shown, "as linked, sp 801f8000")) << session.screen();
+    EXPECT_TRUE(contains(shown, "program returned 0000002a")) << session.screen();
+    EXPECT_TRUE(contains(shown, "board done")) << session.screen();
+    std::filesystem::remove(prefix->comLink(), error);
 }
 
 }  // namespace
