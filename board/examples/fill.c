@@ -1,6 +1,7 @@
 /* Fills a memory range, a0 its address and a1 its length (set with sr
    before g), with a pattern the host can check after a dsave: byte i is
-   bits 16..23 of the i+1-th value of x = x * 1103515245 + 12345 from x = a2. */
+   the top byte of the i+1-th value of x = x * 1664525 + 1013904223 from
+   x = a2, the generator the host's tests make their data with. */
 #include "example.h"
 
 unsigned seed_used;
@@ -16,8 +17,8 @@ unsigned main(unsigned address, unsigned length, unsigned seed)
     unsigned char *bytes = (unsigned char *)address;
     unsigned state = seed;
     for (unsigned i = 0; i < length; ++i) {
-        state = state * 1103515245u + 12345u;
-        bytes[i] = (unsigned char)(state >> 16);
+        state = state * 1664525u + 1013904223u;
+        bytes[i] = (unsigned char)(state >> 24);
     }
     uart_print("filled ");
     uart_print_hex(length);

@@ -28,17 +28,6 @@ std::string hex8(std::uint32_t value) {
     return text;
 }
 
-// What the fill program writes: bits 16..23 of each step of the generator.
-std::string fillPattern(std::size_t length, std::uint32_t seed) {
-    std::string bytes(length, '\0');
-    std::uint32_t state = seed;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 16);
-    }
-    return bytes;
-}
-
 std::uint32_t byteSum(const std::string& bytes) {
     std::uint32_t sum = 0;
     for (const char byte : bytes) sum += static_cast<unsigned char>(byte);
@@ -145,7 +134,8 @@ TEST_P(EveryFormat, ExamplesRunAndReturnToThePrompt) {
     shown = command("g");
     EXPECT_NE(std::string::npos, shown.find("filled 00001234 bytes at 80180000")) << shown;
     transfer(F10, "DSAVE <file> <addr> <length>:", files.file("filled.bin") + " 80180000 1234");
-    EXPECT_TRUE(fillPattern(0x1234, 0x5eed) == e2e::readFile(files.file("filled.bin")))
+    // The fill program makes its bytes as the tests' own pattern does.
+    EXPECT_TRUE(e2e::patternBytes(0x1234, 0x5eed) == e2e::readFile(files.file("filled.bin")))
         << "the saved bytes differ from the pattern";
 }
 
@@ -171,19 +161,30 @@ TEST_F(Board, CancelledTransferLeavesTheMonitorAtAPrompt) {
     ASSERT_NO_FATAL_FAILURE(startConsole());
     const std::string data = e2e::patternBytes(0x200000, 3);
     ASSERT_TRUE(e2e::writeFile(files.file("big.bin"), data));
-    const std::size_t from = console.mark();
-    ASSERT_TRUE(console.sendKeys(std::string(F9) + std::string(F4)));
-    ASSERT_TRUE(console.waitForScreen("DLOAD <file> <addr>:", e2e::eventTimeout, from));
-    ASSERT_TRUE(console.sendKeys(files.file("big.bin") + " 80100000\r"));
-    ASSERT_TRUE(console.waitForScreen("****", e2e::eventTimeout, from)) << console.screenSince(from);
-    ASSERT_TRUE(console.sendEscape());
-    // The host sent the abort byte at a block's start; the monitor says so
-    // and prompts again without being asked.
-    EXPECT_TRUE(console.waitForScreen("exchange aborted by the host", e2e::eventTimeout, from))
-        << console.screenSince(from);
-    EXPECT_TRUE(console.waitForScreen(">>", e2e::eventTimeout, from)) << console.screenSince(from);
-    const std::string shown = command("dr");
-    EXPECT_NE(std::string::npos, shown.find("epc=00000000")) << shown;
+    // QEMU moves the line's bytes on a host thread; on a machine loaded past
+    // its cores a block's reply can miss the console's time-out before the
+    // ESC, which is then never sent. Such a run is tried again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::size_t from = console.mark();
+        ASSERT_TRUE(console.sendKeys(std::string(F9) + std::string(F4)));
+        ASSERT_TRUE(console.waitForScreen("DLOAD <file> <addr>:", e2e::eventTimeout, from));
+        ASSERT_TRUE(console.sendKeys(files.file("big.bin") + " 80100000\r"));
+        ASSERT_TRUE(console.waitForScreen("****", e2e::eventTimeout, from)) << console.screenSince(from);
+        ASSERT_TRUE(console.sendEscape());
+        if (console.screenSince(from).find("transfer failed") != std::string::npos) {
+            untilPrompt(from, "transfer failed");
+            continue;
+        }
+        // The host sent the abort byte at a block's start; the monitor says
+        // so and prompts again without being asked.
+        EXPECT_TRUE(console.waitForScreen("exchange aborted by the host", e2e::eventTimeout, from))
+            << console.screenSince(from);
+        EXPECT_TRUE(console.waitForScreen(">>", e2e::eventTimeout, from)) << console.screenSince(from);
+        const std::string shown = command("dr");
+        EXPECT_NE(std::string::npos, shown.find("epc=00000000")) << shown;
+        return;
+    }
+    FAIL() << "every transfer failed before the ESC:\n" << console.screen();
 }
 
 TEST_F(Board, OutsideRamAndFaultsComeBackToThePrompt) {

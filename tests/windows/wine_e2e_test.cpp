@@ -252,12 +252,13 @@ TEST_F(Wine, ProgramLoadedOnTheBoardRuns) {
                                                            "local load hello.exe",
                                                            "g",
                                                            "local echo board done",
-                                                           "local quit",
                                                        })));
 
     wine::ConsoleProgram session(*prefix, {console, "-pCOM1", "-b115200", "board.txt"}, folder);
     ASSERT_TRUE(session.started());
-    EXPECT_EQ(0, session.waitForExit(60s)) << session.screen();
+    EXPECT_TRUE(session.waitForText("board done", 60s)) << session.screen();
+    session.type(std::string(F10) + F2);
+    EXPECT_EQ(0, session.waitForExit(20s)) << session.screen();
     const std::string shown = session.normalisedScreen();
     EXPECT_TRUE(contains(shown, "QORA-EXE format")) << session.screen();
     EXPECT_TRUE(contains(shown, "hello from the board")) << session.screen();
