@@ -252,11 +252,15 @@ TEST_F(Wine, ProgramLoadedOnTheBoardRuns) {
                                                            "local load hello.exe",
                                                            "g",
                                                            "local echo board done",
+                                                           "local quit",
                                                        })));
 
     wine::ConsoleProgram session(*prefix, {console, "-pCOM1", "-b115200", "board.txt"}, folder);
     ASSERT_TRUE(session.started());
-    EXPECT_TRUE(session.waitForText("board done", 60s)) << session.screen();
+    // The script ends at the prompt after its echo; the console goes on
+    // until the quit chord.
+    ASSERT_TRUE(session.waitForText("board done", 60s)) << session.screen();
+    ASSERT_TRUE(session.waitForEnding(">>", 20s)) << session.screen();
     session.type(std::string(F10) + F2);
     EXPECT_EQ(0, session.waitForExit(20s)) << session.screen();
     const std::string shown = session.normalisedScreen();
