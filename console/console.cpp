@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "console/loop_input.h"
 #include "platform/keyboard.h"
 #include "platform/screen.h"
 #include "platform/terminal.h"
@@ -11,9 +12,9 @@ char printBuffer[1000];
 
 namespace {
 
-// What the loop reads from the port in one pass. Small on purpose: the read
-// time-out of a silent line is the only pacing, and keys wait for it.
-constexpr std::int32_t ChunkSize = 10;
+// Keys handled in one pass before the port is looked at again: a pasted page
+// goes out at once but does not hold back the target's output meanwhile.
+constexpr int KeysPerPass = 32;
 
 }  // namespace
 
@@ -37,21 +38,30 @@ void Console::run(SerialPort* portIn, bool hasScript, const char* scriptName) {
     if (hasScript) {
         startScript(scriptName, 0, port);
     }
+    LoopInput input(keyboard, *port);
     for (;;) {
-        if (keyboard.keyWaiting()) {
+        // Keys first, as they come, then whatever the port has.
+        bool busy = false;
+        for (int taken = 0; taken < KeysPerPass && keyboard.keyWaiting(); ++taken) {
             const int key = keyboard.readKey();
             if (key != Keyboard::NoMoreKeys) {
                 onKey(key);
             }
-            continue;
+            busy = true;
         }
         if (state != Transferring) {
             char chunk[ChunkSize];
-            const std::int32_t count = port->read(chunk, ChunkSize);
-            takeChunk(chunk, count < 0 ? 0 : count);
+            const std::int32_t count = input.takeChunk(chunk);
+            if (count >= 0) {
+                takeChunk(chunk, count);
+                busy = true;
+            }
         }
         if (state == QuitRequested || platform::terminationRequested()) {
             break;
+        }
+        if (!busy) {
+            input.wait(state != Transferring, promptSplit);
         }
     }
     endScripts();

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+
+#include "platform/deadline.h"
 
 // The console keyboard: a non-blocking test for a waiting key and an
 // unbuffered, non-echoing read of one key code. Function and cursor keys
@@ -14,6 +18,14 @@ public:
     virtual bool keyWaiting() = 0;
     // Blocks until a code is there; NoMoreKeys when the input has ended.
     virtual int readKey() = 0;
+
+    // For a wait on keys together with other input (the serial port): what
+    // becomes ready when input arrives, a descriptor on POSIX or a handle on
+    // Windows; -1 when there is nothing to wait on.
+    virtual std::intptr_t waitHandle() const { return -1; }
+    // When keyWaiting() must be asked again even if no input arrives (an
+    // escape sequence's time running out); none when nothing is held.
+    virtual std::optional<platform::Deadline> dueBy() const { return std::nullopt; }
 };
 
 // The keyboard of this platform: the terminal on POSIX, the console on Windows.

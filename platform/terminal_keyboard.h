@@ -12,6 +12,8 @@ public:
     explicit TerminalKeyboard(int fd = 0);
     bool keyWaiting() override;
     int readKey() override;
+    std::intptr_t waitHandle() const override;
+    std::optional<platform::Deadline> dueBy() const override;
 
 private:
     // Reads what is there within timeoutMs (0: only what is already waiting).
@@ -24,7 +26,8 @@ private:
     int fd_;
     bool decode_;
     bool ended_ = false;
-    long long heldSinceMs_ = 0;
+    // When a held ESC stops waiting for the rest of a sequence.
+    platform::Deadline sequenceDue_ = platform::Deadline::after({});
     KeyDecoder decoder_;
     // Undecoded input, when standard input is not a terminal.
     unsigned char raw_[256] = {};

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "platform/terminal.h"
 
@@ -13,15 +12,10 @@ namespace {
 // How long the rest of an escape sequence may take before a lone ESC counts
 // as the ESC key. Terminals send a sequence in one write, so this only has to
 // cover scheduling and a slow link.
-constexpr long long SequenceWaitMs = 50;
+constexpr platform::milliseconds SequenceWait(50);
 // The signal handlers only set a flag, and a signal that lands just before
 // poll() does not wake it: a blocking wait looks at the flag this often.
 constexpr int SignalCheckMs = 100;
-
-long long nowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 }  // namespace
 
@@ -40,6 +34,8 @@ int TerminalKeyboard::takeKey() {
     return raw_[rawStart_++];
 }
 
+// Never blocks: an ESC that may begin a sequence counts as the ESC key only
+// once its time is up, and waitHandle/dueBy let a caller sleep until then.
 bool TerminalKeyboard::keyWaiting() {
     if (haveKey()) {
         return true;
@@ -48,8 +44,22 @@ bool TerminalKeyboard::keyWaiting() {
         return false;
     }
     fill(0);
-    settlePending();
+    if (decoder_.pending() && sequenceDue_.passed()) {
+        decoder_.flush();
+    }
     return haveKey();
+}
+
+std::intptr_t TerminalKeyboard::waitHandle() const {
+    // An input that has ended reads as ready for ever; a wait on it would spin.
+    return ended_ ? -1 : fd_;
+}
+
+std::optional<platform::Deadline> TerminalKeyboard::dueBy() const {
+    if (decoder_.pending() && !ended_) {
+        return sequenceDue_;
+    }
+    return std::nullopt;
 }
 
 int TerminalKeyboard::readKey() {
@@ -72,12 +82,11 @@ int TerminalKeyboard::readKey() {
 
 void TerminalKeyboard::settlePending() {
     while (decoder_.pending() && !ended_) {
-        const long long remaining = heldSinceMs_ + SequenceWaitMs - nowMs();
-        if (remaining <= 0) {
+        if (sequenceDue_.passed()) {
             decoder_.flush();
             return;
         }
-        fill(static_cast<int>(remaining));
+        fill(sequenceDue_.leftMs());
         if (platform::terminationRequested()) {
             decoder_.flush();
             return;
@@ -121,7 +130,7 @@ void TerminalKeyboard::fill(int timeoutMs) {
         const bool wasPending = decoder_.pending();
         decoder_.feed(bytes[i]);
         if (!wasPending && decoder_.pending()) {
-            heldSinceMs_ = nowMs();
+            sequenceDue_ = platform::Deadline::after(SequenceWait);
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "serial/line_settings_win32.h"
 
+#include "serial/line_timeouts.h"
+
 namespace serial {
 
 namespace {
@@ -41,12 +43,13 @@ void applyLineSettings(DCB& dcb, std::int32_t baudRate) {
 }
 
 COMMTIMEOUTS lineTimeouts() {
+    const auto ms = [](std::chrono::milliseconds value) { return static_cast<DWORD>(value.count()); };
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 20;
-    timeouts.ReadTotalTimeoutMultiplier = 10;
-    timeouts.ReadTotalTimeoutConstant = 100;
-    timeouts.WriteTotalTimeoutMultiplier = 10;
-    timeouts.WriteTotalTimeoutConstant = 250;
+    timeouts.ReadIntervalTimeout = ms(serial::lineTimeouts.read.interval);
+    timeouts.ReadTotalTimeoutMultiplier = ms(serial::lineTimeouts.read.perByte);
+    timeouts.ReadTotalTimeoutConstant = ms(serial::lineTimeouts.read.constant);
+    timeouts.WriteTotalTimeoutMultiplier = ms(serial::lineTimeouts.write.perByte);
+    timeouts.WriteTotalTimeoutConstant = ms(serial::lineTimeouts.write.constant);
     return timeouts;
 }
 

@@ -13,8 +13,7 @@ namespace serial {
 // software flow control, no character replacement.
 void applyLineSettings(DCB& dcb, std::int32_t baudRate);
 
-// A read of n bytes ends after 10 * n + 100 ms, or 20 ms after a byte that
-// is not followed by another; a write of n bytes gives up after 10 * n + 250 ms.
+// The line's time-outs in the driver's own terms.
 COMMTIMEOUTS lineTimeouts();
 
 }  // namespace serial

@@ -5,10 +5,8 @@
 
 // The one serial line to the target: 8 data bits, no parity, 1 stop bit,
 // CTS output handshake, RTS raised, DTR low, no software flow control.
-// Reads and writes block and report only how many bytes went through:
-//  - read(n) returns once n bytes have arrived, once more than 20 ms pass
-//    between two bytes after the first, or after 10 * n + 100 ms in all;
-//  - write(n) gives up after 10 * n + 250 ms (the target holding CTS low).
+// Reads and writes block and report only how many bytes went through; how
+// long they may take is serial::lineTimeouts (serial/line_timeouts.h).
 // The operations are virtual so that tests can stand in for the line.
 class SerialPort {
 public:
@@ -23,6 +21,14 @@ public:
     virtual std::int32_t write(const void* buffer, std::int32_t count);
     // Lowers RTS and raises it again at once.
     virtual void pulseRts();
+
+    // For a wait on the port together with other input: what becomes ready
+    // when bytes arrive (a descriptor on POSIX, an event on Windows); -1 when
+    // the port has none, and then read() itself is the wait.
+    virtual std::intptr_t waitHandle() const;
+    // Takes up to count bytes that are already there, without waiting: how
+    // many, 0 when none are, -1 when the device failed or has gone.
+    virtual std::int32_t readWaiting(void* buffer, std::int32_t count);
 
 protected:
     std::intptr_t handle = -1;

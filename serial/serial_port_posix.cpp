@@ -1,24 +1,17 @@
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <thread>
 
 #include "serial/custom_baud.h"
 #include "serial/serial_port.h"
 #include "serial/timed_read_posix.h"
+#include "serial/timed_write_posix.h"
 
 namespace {
-
-constexpr serial::ReadTimeouts readTimeouts{20, 10, 100};
-constexpr std::int64_t WriteMultiplierMs = 10;
-constexpr std::int64_t WriteConstantMs = 250;
 
 // Rates the usual speed calls know; any other goes through termios2.
 speed_t standardSpeed(std::int32_t baud) {
@@ -172,65 +165,19 @@ void SerialPort::close() {
 }
 
 std::int32_t SerialPort::read(void* buffer, std::int32_t count) {
-    return serial::timedRead(static_cast<int>(handle), buffer, count, readTimeouts);
+    return serial::timedRead(static_cast<int>(handle), buffer, count, serial::lineTimeouts.read);
 }
 
-// Like a Win32 write, this returns once the bytes have left the host, not
-// when the driver has taken them: the target's reply time-outs run from the
-// end of the write, and a 2048-byte block needs 178 ms on the wire at 115200
-// baud. What has not left when the time-out ends is discarded.
+std::intptr_t SerialPort::waitHandle() const { return handle; }
+
+std::int32_t SerialPort::readWaiting(void* buffer, std::int32_t count) {
+    return serial::readWaiting(static_cast<int>(handle), buffer, count);
+}
+
 std::int32_t SerialPort::write(const void* buffer, std::int32_t count) {
-    if (handle < 0 || count <= 0) {
-        return 0;
-    }
     const int fd = static_cast<int>(handle);
-    const auto* bytes = static_cast<const unsigned char*>(buffer);
-    const std::int64_t deadline =
-        serial::monotonicMs() + WriteMultiplierMs * count + WriteConstantMs;
-
-    std::int32_t handed = 0;
-    while (handed < count) {
-        const ssize_t written = ::write(fd, bytes + handed, static_cast<std::size_t>(count - handed));
-        if (written > 0) {
-            handed += static_cast<std::int32_t>(written);
-            continue;
-        }
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0 && errno == EAGAIN) {
-            // The driver's buffer is full, as while CTS is held low.
-            const std::int64_t left = deadline - serial::monotonicMs();
-            if (left <= 0) {
-                break;
-            }
-            pollfd device{fd, POLLOUT, 0};
-            poll(&device, 1, static_cast<int>(left));
-            continue;
-        }
-        break;  // the device failed or has gone
-    }
-
-    // TIOCOUTQ counts what the driver still holds. A pseudo-terminal has no
-    // line and reports nothing, so there the write returns at once.
-    for (;;) {
-        int queued = 0;
-        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
-            return handed;
-        }
-        const std::int64_t now = serial::monotonicMs();
-        if (now >= deadline) {
-            tcflush(fd, TCOFLUSH);
-            return std::max(0, handed - queued);
-        }
-        // Wait about as long as the queued bytes take on the line: a whole
-        // millisecond per look would leave the line idle between the short
-        // writes of a block at high rates.
-        const std::int64_t drainUs =
-            static_cast<std::int64_t>(queued) * 10'000'000 / std::max<std::int32_t>(lineRate, 1);
-        std::this_thread::sleep_for(
-            std::chrono::microseconds(std::clamp<std::int64_t>(drainUs, 20, 1000)));
-    }
+    serial::DriverQueue queue(fd);
+    return serial::timedWrite(fd, buffer, count, serial::lineTimeouts.write, queue, lineRate);
 }
 
 void SerialPort::pulseRts() {

@@ -67,3 +67,26 @@ void SerialPort::pulseRts() {
     EscapeCommFunction(handleOf(handle), CLRRTS);
     EscapeCommFunction(handleOf(handle), SETRTS);
 }
+
+std::intptr_t SerialPort::waitHandle() const {
+    // The port is opened for plain synchronous reads: its read is the wait.
+    return -1;
+}
+
+std::int32_t SerialPort::readWaiting(void* buffer, std::int32_t count) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handleOf(handle), &errors, &status)) {
+        return -1;
+    }
+    const DWORD waiting = status.cbInQue < static_cast<DWORD>(count) ? status.cbInQue
+                                                                     : static_cast<DWORD>(count);
+    if (count <= 0 || waiting == 0) {
+        return 0;
+    }
+    DWORD got = 0;
+    if (!ReadFile(handleOf(handle), buffer, waiting, &got, nullptr)) {
+        return -1;
+    }
+    return static_cast<std::int32_t>(got);
+}

@@ -6,8 +6,11 @@
 #include <thread>
 
 #include "tests/serial/pty_line.h"
+#include "tests/serial/signal_during.h"
 
 namespace {
+
+using ms = std::chrono::milliseconds;
 
 // A non-blocking pipe, read as the serial port reads its device. The time-outs
 // here are wider than the port's so that a busy machine cannot blur them.
@@ -38,7 +41,7 @@ protected:
 };
 
 TEST_F(TimedReadOnPipe, TotalTimeOutIsNotRenewedByBytes) {
-    const serial::ReadTimeouts timeouts{100, 1, 200};  // 100 bytes: 300 ms in all
+    const serial::ReadTimeouts timeouts{ms(100), ms(1), ms(200)};  // 100 bytes: 300 ms in all
     std::thread sender([this] {
         for (int i = 0; i < 30; ++i) {
             send("t");
@@ -57,7 +60,7 @@ TEST_F(TimedReadOnPipe, TotalTimeOutIsNotRenewedByBytes) {
 }
 
 TEST_F(TimedReadOnPipe, AGapAfterTheFirstByteEndsTheRead) {
-    const serial::ReadTimeouts timeouts{60, 10, 1000};
+    const serial::ReadTimeouts timeouts{ms(60), ms(10), ms(1000)};
     std::thread sender([this] {
         send("ab");
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -77,7 +80,7 @@ TEST_F(TimedReadOnPipe, AGapAfterTheFirstByteEndsTheRead) {
 }
 
 TEST_F(TimedReadOnPipe, TheIntervalDoesNotRunBeforeTheFirstByte) {
-    const serial::ReadTimeouts timeouts{20, 0, 600};
+    const serial::ReadTimeouts timeouts{ms(20), ms(0), ms(600)};
     std::thread sender([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         send("late");
@@ -91,7 +94,7 @@ TEST_F(TimedReadOnPipe, TheIntervalDoesNotRunBeforeTheFirstByte) {
 TEST_F(TimedReadOnPipe, EndOfInputIsWaitedOutNotSpunOn) {
     send("xy");
     closeWriter();
-    const serial::ReadTimeouts timeouts{50, 10, 200};
+    const serial::ReadTimeouts timeouts{ms(50), ms(10), ms(200)};
     char buffer[10];
     Stopwatch watch;
     // What came before the end is delivered after the interval.
@@ -102,6 +105,32 @@ TEST_F(TimedReadOnPipe, EndOfInputIsWaitedOutNotSpunOn) {
     EXPECT_GE(watch.wallMs(), 280);
     EXPECT_LE(watch.wallMs(), 500);
     EXPECT_LT(watch.cpuUs(), 20000);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TimedReadOnPipe, ASignalNeitherEndsTheReadNorLosesLaterBytes) {
+    const serial::ReadTimeouts timeouts{ms(100), ms(10), ms(400)};
+    const int before = SignalDuring::delivered;
+    std::thread sender([this] {
+        std::this_thread::sleep_for(ms(120));
+        send("ab");
+        std::this_thread::sleep_for(ms(40));  // a second signal lands between the bytes
+        send("cd");
+    });
+    char buffer[10];
+    std::int32_t got = 0;
+    {
+        const SignalDuring first(ms(40));
+        const SignalDuring second(ms(140));
+        got = serial::timedRead(readEnd, buffer, 10, timeouts);
+    }
+    sender.join();
+    EXPECT_EQ(SignalDuring::delivered - before, 2);
+    ASSERT_EQ(got, 4);
+    EXPECT_EQ(std::string(buffer, 4), "abcd");
 }
 
 }  // namespace
