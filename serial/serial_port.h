@@ -34,6 +34,8 @@ protected:
     std::intptr_t handle = -1;
     // The rate the line was opened with; tells how long queued bytes take.
     std::int32_t lineRate = 0;
+    // The driver's low-latency flag was set at open and is cleared at close.
+    bool lowLatencySet = false;
 };
 
 // The device a port name opens on this platform. The name itself is what the

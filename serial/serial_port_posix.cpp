@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "serial/custom_baud.h"
+#include "serial/low_latency.h"
 #include "serial/serial_port.h"
 #include "serial/timed_read_posix.h"
 #include "serial/timed_write_posix.h"
@@ -150,6 +151,7 @@ bool SerialPort::open(const char* portName, std::int32_t baudRate) {
     }
     setModemLine(fd.get(), TIOCMBIC, TIOCM_DTR);
     setModemLine(fd.get(), TIOCMBIS, TIOCM_RTS);
+    lowLatencySet = serial::setLowLatency(fd.get(), serial::systemSerialDriver());
     handle = fd.release();
     lineRate = baudRate;
     return true;
@@ -158,6 +160,10 @@ bool SerialPort::open(const char* portName, std::int32_t baudRate) {
 void SerialPort::close() {
     if (handle >= 0) {
         const int fd = static_cast<int>(handle);
+        if (lowLatencySet) {
+            serial::restoreLatency(fd, serial::systemSerialDriver());
+            lowLatencySet = false;
+        }
         ioctl(fd, TIOCNXCL);
         ::close(fd);
         handle = -1;

@@ -29,6 +29,9 @@ public:
         if (std::this_thread::get_id() == loopThread && afterRead) afterRead(got);
         return got;
     }
+    // Without a handle to wait on, the loop reads with the line's time-outs,
+    // so every pass of it comes through read() above.
+    std::intptr_t waitHandle() const override { return -1; }
     std::thread::id loopThread = std::this_thread::get_id();
     std::function<void(std::int32_t)> afterRead;
 };

@@ -1,0 +1,134 @@
+// The console loop on a real line (a pseudo-terminal) with keys from a pipe:
+// it takes bytes as they come, so a prompt reaches it cut into reads at any
+// point, and it must still pace a script by one line per prompt.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "console/console.h"
+#include "console/recording_console.h"
+#include "platform/terminal_keyboard.h"
+#include "serial/serial_port.h"
+#include "support/fakes.h"
+#include "tests/serial/pty_line.h"
+
+namespace {
+
+using ms = std::chrono::milliseconds;
+
+class LoopOnLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(pipe2(keyPipe, O_CLOEXEC), 0);
+        keyboard = std::make_unique<TerminalKeyboard>(keyPipe[0]);
+        ASSERT_TRUE(port.open(line.path.c_str(), 115200));
+        scriptPath = (std::filesystem::temp_directory_path() /
+                      ("tolvanis-loop-" + std::to_string(getpid()) + ".txt")).string();
+        std::ofstream(scriptPath) << "l0\nl1\nl2\nl3\nl4\nl5\nl6\nl7\n";
+        console = std::make_unique<Console>(*keyboard, screen, host);
+        loop = std::thread([this] {
+            console->run(&port, true, scriptPath.c_str());
+            ended = true;
+        });
+        ASSERT_EQ(line.receive(3), "l0\n");
+    }
+    void TearDown() override {
+        if (loop.joinable()) {
+            // A whole prompt, then F10 F2 until the loop ends: a prompt read
+            // in the same pass as the chord would override it.
+            line.send("\r\n>> ");
+            for (int tries = 0; tries < 20 && !ended; ++tries) {
+                std::this_thread::sleep_for(ms(50));
+                press(std::string("\0\x44\0\x3c", 4));
+            }
+            loop.join();
+        }
+        port.close();
+        ::close(keyPipe[0]);
+        ::close(keyPipe[1]);
+        std::filesystem::remove(scriptPath);
+    }
+    void press(const std::string& bytes) const {
+        ASSERT_EQ(::write(keyPipe[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // Sends the pieces with a pause between them, so each is read alone.
+    void sendInPieces(const std::vector<std::string>& pieces) const {
+        for (const std::string& piece : pieces) {
+            ASSERT_TRUE(line.send(piece));
+            std::this_thread::sleep_for(ms(5));
+        }
+    }
+
+    PtyLine line;
+    int keyPipe[2] = {-1, -1};
+    std::unique_ptr<TerminalKeyboard> keyboard;
+    SerialPort port;
+    fakes::ScreenText screen;
+    fakes::Host host;
+    std::unique_ptr<Console> console;
+    std::string scriptPath;
+    std::thread loop;
+    std::atomic<bool> ended{false};
+};
+
+TEST_F(LoopOnLine, APromptCutAtAnyPointRunsTheNextLineOnce) {
+    const std::string prompt = "\r\n>> ";
+    int next = 1;
+    for (std::size_t cut = 1; cut < prompt.size(); ++cut) {
+        sendInPieces({prompt.substr(0, cut), prompt.substr(cut)});
+        EXPECT_EQ(line.receive(3), "l" + std::to_string(next++) + "\n") << "cut at " << cut;
+    }
+    // One byte per read.
+    std::vector<std::string> bytes;
+    for (char c : prompt) bytes.emplace_back(1, c);
+    sendInPieces(bytes);
+    EXPECT_EQ(line.receive(3), "l" + std::to_string(next++) + "\n");
+
+    // A key typed between the two halves goes out and does not break the prompt.
+    sendInPieces({"ok\r\n>"});
+    press("k");
+    EXPECT_EQ(line.receive(1), "k");
+    sendInPieces({"> "});
+    EXPECT_EQ(line.receive(3), "l" + std::to_string(next++) + "\n");
+
+    // Silence as long as a whole read's time-out between the halves: no prompt.
+    sendInPieces({"\r\n>"});
+    std::this_thread::sleep_for(ms(350));
+    sendInPieces({"> "});
+    EXPECT_EQ(line.receive(1, 300), "");
+}
+
+TEST_F(LoopOnLine, AKeyWakesTheLoopOnASilentLine) {
+    // Nothing to read, so the loop sleeps; the key wakes it, and the
+    // byte is on the line long before a read's time-out would have passed.
+    std::this_thread::sleep_for(ms(50));
+    const Stopwatch watch;
+    press("q");
+    EXPECT_EQ(line.receive(1), "q");
+    EXPECT_LT(watch.wallMs(), 150);
+}
+
+TEST(ConsoleLoop, APastedLineDoesNotHoldBackTheTargetsOutput) {
+    RecordingConsole console;
+    console.wire.chunks = {"out"};
+    console.keys.type(std::string(200, 'p'));
+    std::size_t keysLeftAtFirstRead = 0;
+    console.wire.beforeRead = [&](int read) {
+        if (read == 1) keysLeftAtFirstRead = console.keys.queue.size();
+        if (console.keys.queue.empty()) console.keys.type({0, 68, 0, 60});
+    };
+    console.run(&console.wire, false, "");
+    // The target's output was read while most of the paste still waited,
+    // and every key went out in order.
+    EXPECT_GT(keysLeftAtFirstRead, 100u);
+    EXPECT_EQ(console.wire.written, std::string(200, 'p'));
+    EXPECT_EQ(console.screen.text, "out");
+}
+
+}  // namespace
