@@ -123,6 +123,17 @@ bool wireSpan(const std::vector<sim::TranscriptEntry>& transcript, const std::st
     return true;
 }
 
+std::vector<double> turnarounds(const std::vector<sim::TranscriptEntry>& transcript) {
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < transcript.size(); ++i) {
+        if (transcript[i - 1].direction == sim::Direction::FromTarget &&
+            transcript[i].direction == sim::Direction::ToTarget) {
+            gaps.push_back(secondsBetween(transcript[i - 1].at, transcript[i].at));
+        }
+    }
+    return gaps;
+}
+
 std::string dataOutcome(bool finished, bool failedOnScreen, bool intact) {
     if (!finished) return "did not finish";
     if (failedOnScreen) return "transfer failed";

@@ -51,6 +51,11 @@ std::string fixed(double value, int decimals);
 bool wireSpan(const std::vector<sim::TranscriptEntry>& transcript, const std::string& command,
               const std::string& ending, double& seconds);
 
+// Every gap from a byte the target sent to the console's next byte: in a
+// transfer, one per block (the reply before the next block, or the block's
+// checksum before its reply) and a few for the exchange around them.
+std::vector<double> turnarounds(const std::vector<sim::TranscriptEntry>& transcript);
+
 // How a timed command ended, for the last column of a table.
 std::string dataOutcome(bool finished, bool failedOnScreen, bool intact);
 

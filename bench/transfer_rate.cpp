@@ -3,6 +3,7 @@
 // Paced runs measure the wire from the first byte of the exchange's command
 // to the last byte of "end binary\r" in the target's transcript; unpaced
 // runs measure the console's own cost.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -35,6 +36,7 @@ struct Result {
     bool dataIntact = false;
     bool failedOnScreen = false;
     double wireSeconds = 0;  // paced runs only
+    std::vector<double> turnarounds;  // paced runs only, seconds
     double consoleSeconds = 0;
     double cpuSeconds = 0;
     long peakKiB = 0;
@@ -103,12 +105,21 @@ Result runTransfer(const Run& run, std::size_t size) {
                   result.wireSeconds)) {
         result.wireSeconds = 0;
     }
+    if (run.baud > 0) result.turnarounds = bench::turnarounds(session.target().transcript());
     return result;
 }
 
 std::string name(const Run& run) {
     return std::string(run.kind == Kind::Dload ? "dload" : "dsave") + " " +
            (run.baud > 0 ? std::to_string(run.baud) : std::string("unpaced"));
+}
+
+// The console's turnaround per block: median and 99th percentile, microseconds.
+std::string turnaroundCell(std::vector<double> gaps) {
+    if (gaps.empty()) return "-";
+    std::sort(gaps.begin(), gaps.end());
+    const double p99 = gaps[std::min(gaps.size() - 1, (gaps.size() * 99 + 99) / 100 - 1)];
+    return bench::fixed(1e6 * bench::median(gaps), 0) + " / " + bench::fixed(1e6 * p99, 0);
 }
 
 std::string outcome(const Result& result) {
@@ -129,7 +140,8 @@ int main(int argc, char** argv) {
                 "Protocol limit: %.0f blocks of %zu wire bytes at baud/10 bytes per second.\n\n",
                 size, blocks, WireBytesPerBlock);
     bench::Table paced({"transfer", "wire s", "limit s", "of protocol limit", "goal",
-                        "of baud/10", "over limit ms/block", "console s", "data"});
+                        "of baud/10", "over limit ms/block", "turnaround us median/p99",
+                        "console s", "data"});
     for (const Run run : {Run{Kind::Dload, 230400}, Run{Kind::Dload, 921600},
                           Run{Kind::Dsave, 115200}, Run{Kind::Dsave, 921600}}) {
         const Result result = runTransfer(run, size);
@@ -142,6 +154,7 @@ int main(int argc, char** argv) {
                    run.kind == Kind::Dload ? ">= 99 %" : ">= 98 %",
                    timed ? bench::fixed(100.0 * rate / (run.baud / 10.0), 2) + " %" : "-",
                    timed ? bench::fixed(1000.0 * (result.wireSeconds - limitSeconds) / blocks, 3) : "-",
+                   turnaroundCell(result.turnarounds),
                    result.finished ? bench::fixed(result.consoleSeconds, 2) : "-", outcome(result)});
         good = good && timed && result.dataIntact && !result.failedOnScreen;
     }
