@@ -38,8 +38,10 @@ std::string pidOf(ConsoleProcess& console) { return std::to_string(console.pid()
 
 // Starts a dload from the keyboard and returns the screen position before it.
 std::size_t typeDload(ConsoleProcess& console, const std::string& path, const char* address) {
+    console.waitForQuiet(eventTimeout);
+    const std::size_t before = console.mark();
     EXPECT_TRUE(console.sendKeys(std::string(keys::F9) + std::string(keys::F4)));
-    EXPECT_TRUE(console.waitForScreen("DLOAD <file> <addr>:", eventTimeout));
+    EXPECT_TRUE(console.waitForScreen("DLOAD <file> <addr>:", eventTimeout, before));
     const std::size_t mark = console.mark();
     EXPECT_TRUE(console.sendKeys(path + " " + address + "\r"));
     return mark;

@@ -26,6 +26,7 @@ std::string chord(std::string_view first, std::string_view second) {
 // position before the line.
 std::size_t typeCommand(ConsoleProcess& console, const std::string& keysIn, std::string_view prompt,
                         const std::string& line) {
+    console.waitForQuiet(eventTimeout);
     const std::size_t before = console.mark();
     EXPECT_TRUE(console.sendKeys(keysIn));
     EXPECT_TRUE(console.waitForScreen(prompt, eventTimeout, before));

@@ -265,6 +265,16 @@ std::size_t ConsoleProcess::mark() const {
     return screen_.size();
 }
 
+void ConsoleProcess::waitForQuiet(milliseconds timeout) const {
+    const auto until = Clock::now() + timeout;
+    for (std::size_t seen = mark(); Clock::now() < until;) {
+        std::this_thread::sleep_for(milliseconds(50));
+        const std::size_t now = mark();
+        if (now == seen) return;
+        seen = now;
+    }
+}
+
 std::string ConsoleProcess::screenSince(std::size_t from) const {
     std::lock_guard lock(mutex_);
     return from >= screen_.size() ? std::string() : screen_.substr(from);

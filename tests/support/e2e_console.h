@@ -68,6 +68,11 @@ public:
     // Where text stands at or after from, once it does.
     std::optional<std::size_t> findOnScreen(std::string_view text, milliseconds timeout,
                                             std::size_t from = 0) const;
+    // Waits until nothing new has reached the screen for 50 ms (at most
+    // timeout). The console prints the target's bytes as they come, so a
+    // prompt answering an earlier carriage return may still be on its way
+    // when the first one shows; a chord typed into it would be overridden.
+    void waitForQuiet(milliseconds timeout) const;
 
     // The exit code once the process has ended (128 + the signal when a
     // signal ended it), or nothing when it still runs at the deadline.

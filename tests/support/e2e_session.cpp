@@ -2,8 +2,6 @@
 
 #include "support/e2e_keys.h"
 
-#include <thread>
-
 namespace e2e {
 
 std::string textOf(const std::vector<std::uint8_t>& bytes) {
@@ -40,17 +38,8 @@ bool ConsoleOnTarget::waitForPrompt(std::size_t from, milliseconds timeout) cons
 }
 
 std::optional<int> ConsoleOnTarget::quit(milliseconds timeout) {
-    // A prompt read in the same pass as the chord overrides it, and the
-    // console prints each byte as it comes: the chord waits until the
-    // target's output (such as the prompt answering a transfer's closing
-    // carriage return) has settled.
-    const auto settleBy = std::chrono::steady_clock::now() + timeout;
-    for (std::size_t seen = console_.mark(); std::chrono::steady_clock::now() < settleBy;) {
-        std::this_thread::sleep_for(milliseconds(50));
-        const std::size_t now = console_.mark();
-        if (now == seen) break;
-        seen = now;
-    }
+    // A prompt read in the same pass as the chord overrides it.
+    console_.waitForQuiet(timeout);
     std::string chord(keys::F10);
     chord += keys::F2;
     if (!console_.sendKeys(chord)) return std::nullopt;
