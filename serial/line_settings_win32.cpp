@@ -42,7 +42,7 @@ void applyLineSettings(DCB& dcb, std::int32_t baudRate) {
     dcb.EvtChar = 0;
 }
 
-COMMTIMEOUTS lineTimeouts() {
+COMMTIMEOUTS commTimeouts() {
     const auto ms = [](std::chrono::milliseconds value) { return static_cast<DWORD>(value.count()); };
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = ms(serial::lineTimeouts.read.interval);

@@ -14,6 +14,6 @@ namespace serial {
 void applyLineSettings(DCB& dcb, std::int32_t baudRate);
 
 // The line's time-outs in the driver's own terms.
-COMMTIMEOUTS lineTimeouts();
+COMMTIMEOUTS commTimeouts();
 
 }  // namespace serial

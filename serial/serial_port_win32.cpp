@@ -33,7 +33,7 @@ bool SerialPort::open(const char* portName, std::int32_t baudRate) {
         close();
         return false;
     }
-    COMMTIMEOUTS timeouts = serial::lineTimeouts();
+    COMMTIMEOUTS timeouts = serial::commTimeouts();
     SetCommTimeouts(port, &timeouts);
     return true;
 }
