@@ -1,6 +1,7 @@
 // CPU the console uses while nothing happens: on a silent line, and after
 // its device has gone (a USB adapter pulled out). Both should be near zero:
-// the loop is paced by the port's read time-outs, never by spinning.
+// the loop sleeps until a key or a byte arrives, and a gone device is left
+// alone for a read's time-out at a time, never spun on.
 #include <unistd.h>
 
 #include <cstdio>
