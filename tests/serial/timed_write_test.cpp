@@ -84,4 +84,25 @@ TEST_F(TimedWriteOnPty, ASignalDoesNotEndTheWaitForTheDrain) {
     EXPECT_EQ(line.receive(100), std::string(100, 's'));
 }
 
+TEST_F(TimedWriteOnPty, ASignalDoesNotEndTheWaitForRoomInTheDriver) {
+    // The far end reads nothing, as a target holding CTS low: the buffers fill.
+    const std::string filler(4096, 'f');
+    for (int round = 0; round < 100; ++round) {
+        while (::write(line.slave, filler.data(), filler.size()) > 0) {
+        }
+        pollfd output{line.slave, POLLOUT, 0};
+        if (poll(&output, 1, 100) == 0) break;
+    }
+    const serial::WriteTimeouts timeouts{ms(10), ms(250)};  // 350 ms for 10 bytes
+    DrainingQueue nothingQueued(0, 115200);
+    const int before = SignalDuring::delivered;
+    const Stopwatch watch;
+    {
+        const SignalDuring during(ms(60));
+        EXPECT_LT(serial::timedWrite(line.slave, "0123456789", 10, timeouts, nothingQueued, 115200), 10);
+    }
+    EXPECT_EQ(SignalDuring::delivered - before, 1);
+    EXPECT_GE(watch.wallMs(), 349);
+}
+
 }  // namespace
