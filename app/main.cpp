@@ -10,7 +10,7 @@
 #include "platform/serial_port_list.h"
 #include "platform/settings_store.h"
 #include "platform/terminal.h"
-#include "serial/serial_port.h"
+#include "serial/port_factory.h"
 
 namespace {
 
@@ -33,7 +33,6 @@ int main(int argc, char** argv) {
     platform::watchTerminationSignals();
     platform::endWithTerminationSignalAtExit();
     platform::RawTerminal terminal;
-    SerialPort port;
     const auto keyboard = makeSystemKeyboard();
     SystemHostServices host;
     Console console(*keyboard, screen, host);
@@ -48,12 +47,14 @@ int main(int argc, char** argv) {
     show(screen, "press F1 for help\n\n");
     show(screen, notice);
 
-    if (!port.open(settings.portName.c_str(), settings.baudRate)) {
+    // A URL names a port served over the network; any other name a device.
+    const auto port = makeSerialPort(settings.portName);
+    if (!port->open(settings.portName.c_str(), settings.baudRate)) {
         show(screen, "cannot open port\n");
         // A failure, told to the calling shell as one.
         return 1;
     }
-    console.run(&port, settings.hasScript, settings.scriptName.c_str());
-    port.close();
+    console.run(port.get(), settings.hasScript, settings.scriptName.c_str());
+    port->close();
     return 0;
 }

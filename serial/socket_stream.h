@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// A TCP connection with waits of its own: the one piece of the network
+// ports that differs between systems (BSD sockets, Winsock).
+namespace serial {
+
+class SocketStream {
+public:
+    SocketStream() = default;
+    ~SocketStream();
+    SocketStream(const SocketStream&) = delete;
+    SocketStream& operator=(const SocketStream&) = delete;
+
+    // Resolves host and connects to the first address that answers within
+    // timeoutMs in all. False when the name does not resolve, every address
+    // refuses or the time runs out. Small writes go out at once (no Nagle).
+    bool connect(const std::string& host, std::uint16_t port, std::int64_t timeoutMs);
+    void close();
+    bool isOpen() const;
+
+    enum class Wait : std::uint8_t { Ready, TimedOut, Failed };
+    // Waits up to timeoutMs until a receive (or a send) would not block.
+    Wait waitReadable(std::int64_t timeoutMs) const;
+    Wait waitWritable(std::int64_t timeoutMs) const;
+
+    // Bytes taken or given; 0 when the call would block; -1 once the
+    // connection has ended or failed.
+    std::int64_t send(const void* data, std::size_t count);
+    std::int64_t receive(void* buffer, std::size_t count);
+
+    // What a caller can wait on together with other descriptors (a socket
+    // descriptor, or a SOCKET on Windows); -1 when closed.
+    std::intptr_t descriptor() const { return socket_; }
+
+private:
+    std::intptr_t socket_ = -1;
+};
+
+}  // namespace serial
