@@ -1,0 +1,263 @@
+// NetworkPort against a small RFC 2217 server on 127.0.0.1 played by the
+// test: it records what the client asked for and misbehaves on demand.
+#include "serial/network_port.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+namespace telnet = serial::telnet;
+using Clock = std::chrono::steady_clock;
+using namespace std::string_literals;
+
+enum class Manner { Agreeable, Silent, RefusesComPort, Raw };
+
+class FakeServer {
+public:
+    explicit FakeServer(Manner manner) : manner_(manner) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 1);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~FakeServer() {
+        stop_ = true;
+        thread_.join();
+        ::close(listener_);
+    }
+    std::string url() const {
+        return (manner_ == Manner::Raw ? "tcp"s : "rfc2217"s) + "://127.0.0.1:" + std::to_string(port_);
+    }
+    // Sent to the client as it stands (already escaped), in one write.
+    void send(const std::string& bytes) {
+        std::lock_guard lock(mutex_);
+        outbox_.push_back(bytes);
+    }
+    void drop() { dropNow_ = true; }
+    // Data and COM port commands received so far.
+    std::string data() const {
+        std::lock_guard lock(mutex_);
+        return data_;
+    }
+    std::vector<std::vector<std::uint8_t>> comPortCommands() const {
+        std::lock_guard lock(mutex_);
+        return commands_;
+    }
+
+private:
+    void serve() {
+        int client = -1;
+        while (!stop_) {
+            const int fd = client >= 0 ? client : listener_;
+            pollfd entry{fd, POLLIN, 0};
+            const int ready = ::poll(&entry, 1, 5);
+            flushOutbox(client);
+            if (client >= 0 && dropNow_) {
+                ::close(client);
+                client = -1;
+                dropNow_ = false;
+            }
+            if (ready <= 0) continue;
+            if (client < 0) {
+                client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                continue;
+            }
+            std::uint8_t buffer[4096];
+            const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+            if (got <= 0) {
+                ::close(client);
+                client = -1;
+                continue;
+            }
+            take(client, buffer, static_cast<std::size_t>(got));
+        }
+        if (client >= 0) ::close(client);
+    }
+    void flushOutbox(int client) {
+        std::lock_guard lock(mutex_);
+        for (const std::string& bytes : outbox_) {
+            if (client >= 0) ::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        }
+        if (client >= 0) outbox_.clear();
+    }
+    void take(int client, const std::uint8_t* bytes, std::size_t count) {
+        std::lock_guard lock(mutex_);
+        if (manner_ == Manner::Raw) {
+            data_.append(reinterpret_cast<const char*>(bytes), count);
+            return;
+        }
+        std::vector<telnet::Event> events;
+        decoder_.feed(bytes, count, data_, events);
+        std::string reply;
+        for (const telnet::Event& event : events) {
+            if (event.kind == telnet::Event::Kind::ServerWill && event.option == telnet::OptionComPort) {
+                if (manner_ == Manner::Agreeable) reply += telnet::command(telnet::Do, telnet::OptionComPort);
+                if (manner_ == Manner::RefusesComPort) reply += telnet::command(telnet::Dont, telnet::OptionComPort);
+            }
+            if (event.kind == telnet::Event::Kind::Subnegotiation && !event.payload.empty()) {
+                commands_.push_back(event.payload);
+                std::vector<std::uint8_t> value(event.payload.begin() + 1, event.payload.end());
+                if (manner_ == Manner::Agreeable)
+                    reply += telnet::comPortCommand(event.payload[0] + telnet::ServerOffset, value);
+            }
+        }
+        ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+    }
+
+    Manner manner_;
+    int listener_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> dropNow_{false};
+    mutable std::mutex mutex_;
+    std::vector<std::string> outbox_;
+    telnet::Decoder decoder_;
+    std::string data_;
+    std::vector<std::vector<std::uint8_t>> commands_;
+    std::thread thread_;
+};
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string readAll(NetworkPort& port, std::size_t wanted) {
+    std::string got;
+    char buffer[512];
+    for (int tries = 0; got.size() < wanted && tries < 50; ++tries) {
+        const std::int32_t n = port.read(buffer, sizeof buffer);
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+}
+
+std::string allByteValues() {
+    std::string bytes;
+    for (int value = 0; value < 256; ++value) bytes.push_back(static_cast<char>(value));
+    return bytes;
+}
+
+TEST(NetworkPort, OpenSetsTheLineAsALocalPortDoesAndPulsesRts) {
+    FakeServer server(Manner::Agreeable);
+    NetworkPort port;
+    ASSERT_TRUE(port.open(server.url().c_str(), 57600));
+    using Command = std::vector<std::uint8_t>;
+    const std::vector<Command> expected{{telnet::SetBaudRate, 0x00, 0x00, 0xe1, 0x00},
+                                        {telnet::SetDataSize, 8},
+                                        {telnet::SetParity, telnet::ParityNone},
+                                        {telnet::SetStopSize, telnet::StopBitsOne},
+                                        {telnet::SetControl, telnet::ControlHardwareFlow},
+                                        {telnet::SetControl, telnet::ControlDtrOff},
+                                        {telnet::SetControl, telnet::ControlRtsOn}};
+    EXPECT_EQ(server.comPortCommands(), expected);
+
+    port.pulseRts();
+    char byte;
+    port.read(&byte, 1);  // the pulse goes out with the wait
+    std::vector<Command> commands;
+    for (int i = 0; i < 100 && commands.size() < 9; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        commands = server.comPortCommands();
+    }
+    ASSERT_EQ(commands.size(), 9u);
+    EXPECT_EQ(commands[7], (Command{telnet::SetControl, telnet::ControlRtsOff}));
+    EXPECT_EQ(commands[8], (Command{telnet::SetControl, telnet::ControlRtsOn}));
+    port.close();
+}
+
+TEST(NetworkPort, EveryByteValuePassesBothWaysWithCommandsAndIacAcrossReads) {
+    FakeServer server(Manner::Agreeable);
+    NetworkPort port;
+    ASSERT_TRUE(port.open(server.url().c_str(), 921600));
+    const std::string data = allByteValues();
+    ASSERT_EQ(port.write(data.data(), 256), 256);
+
+    std::string wire;
+    telnet::escapeData(reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), wire);
+    // The doubled 0xFF split over two reads, a command in the data.
+    server.send(wire.substr(0, wire.size() - 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    server.send("\xff" "\xff\xfb\x18" "\xff\xfa\x2c\x6b\x01\xff\xf0" "end"s);
+    EXPECT_EQ(readAll(port, 259), data + "end");
+    for (int i = 0; i < 100 && server.data().size() < 256; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(server.data(), data);
+}
+
+TEST(NetworkPort, RawTcpPassesBytesUnchanged) {
+    FakeServer server(Manner::Raw);
+    NetworkPort port;
+    ASSERT_TRUE(port.open(server.url().c_str(), 921600));
+    const std::string data = allByteValues() + "\xff\xfa\xff\xf0"s;
+    ASSERT_EQ(port.write(data.data(), static_cast<std::int32_t>(data.size())),
+              static_cast<std::int32_t>(data.size()));
+    server.send(data);
+    EXPECT_EQ(readAll(port, data.size()), data);
+}
+
+TEST(NetworkPort, ReadAndWriteTakeTheLinesTime) {
+    FakeServer server(Manner::Agreeable);
+    NetworkPort port;
+    ASSERT_TRUE(port.open(server.url().c_str(), 9600));
+    char buffer[10];
+    auto start = Clock::now();
+    EXPECT_EQ(port.read(buffer, 10), 0);  // a silent line: 10 * 10 + 100 ms
+    EXPECT_GE(secondsSince(start), 0.195);
+    // 192 bytes at 960 bytes a second: 200 ms on the far line.
+    const std::string block(192, 'x');
+    start = Clock::now();
+    EXPECT_EQ(port.write(block.data(), 192), 192);
+    EXPECT_GE(secondsSince(start), 0.195);
+}
+
+TEST(NetworkPort, ServersThatCannotServeAreNotOpened) {
+    FakeServer silent(Manner::Silent);
+    NetworkPort port;
+    const auto start = Clock::now();
+    EXPECT_FALSE(port.open(silent.url().c_str(), 115200));  // bounded wait
+    EXPECT_LT(secondsSince(start), 6.0);
+    FakeServer refusing(Manner::RefusesComPort);
+    EXPECT_FALSE(port.open(refusing.url().c_str(), 115200));
+    EXPECT_FALSE(port.open("rfc2217://127.0.0.1:1", 115200));  // connection refused
+    EXPECT_FALSE(port.open("rfc2217://127.0.0.1:99999", 115200));
+    FakeServer agreeable(Manner::Agreeable);
+    EXPECT_FALSE(port.open(agreeable.url().c_str(), 0));
+}
+
+TEST(NetworkPort, ALostConnectionReadsAsASilentLineAndTakesNoWrites) {
+    FakeServer server(Manner::Agreeable);
+    NetworkPort port;
+    ASSERT_TRUE(port.open(server.url().c_str(), 115200));
+    server.send("\xff\xfa\x2c" + std::string(200000, 'z'));  // a subnegotiation without end
+    server.send("abc");
+    server.drop();
+    char buffer[10];
+    EXPECT_EQ(port.read(buffer, 10), 0);
+    // Gone: every read waits its time-out out, no spinning, no hang.
+    for (int i = 0; i < 3; ++i) {
+        const auto start = Clock::now();
+        EXPECT_EQ(port.read(buffer, 1), 0);
+        EXPECT_GE(secondsSince(start), 0.1);
+        EXPECT_LT(secondsSince(start), 1.0);
+    }
+    EXPECT_EQ(port.write("x", 1), 0);
+}
+
+}  // namespace
