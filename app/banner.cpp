@@ -16,7 +16,10 @@ std::string bannerText(const StartupSettings& settings) {
 
 std::string usageText() {
     return "usage: tolvanis [-pPORT] [-bBAUDRATE] [SCRIPT]\n"
-           "  -pPORT      serial port, e.g. -pCOM1 or -p/dev/ttyUSB0 (stored for the next start)\n"
+           "  -pPORT      serial port, e.g. -pCOM1 or -p/dev/ttyUSB0 (stored for the next start),\n"
+           "              or one served over the network: -prfc2217://HOST:PORT (telnet with\n"
+           "              RFC 2217 port control, as ser2net serves it) or -ptcp://HOST:PORT\n"
+           "              (raw bytes; -b is the server's line rate); IPv6 as [::1]\n"
            "  -bBAUDRATE  baud rate, e.g. -b115200 (stored for the next start)\n"
            "  SCRIPT      script file whose lines run one per monitor prompt\n"
            "  --help      this text;  --version  the program's version\n"
