@@ -11,13 +11,16 @@
 #include "support/e2e_keys.h"
 #include "support/e2e_session.h"
 #include "support/e2e_temp_folder.h"
+#include "support/ser2net_server.h"
 
 namespace {
 
 constexpr const char* usage =
     "usage: tolvanis-bench-transfer [--quick]\n"
     "2 MiB dload at 230400 and 921600 baud, dsave at 115200 and 921600 baud,\n"
-    "both unpaced (256 KiB each with --quick). A full run takes about five and a\nhalf minutes.\n";
+    "both unpaced (256 KiB each with --quick); then 1 MiB dload and dsave at\n"
+    "230400 and 921600 baud through ser2net (rfc2217://) beside the local pty\n"
+    "(128 KiB with --quick). A full run takes about nine minutes.\n";
 
 constexpr std::uint32_t Address = 0x80010000;
 constexpr std::size_t BlockSize = 2048;
@@ -29,6 +32,8 @@ enum class Kind { Dload, Dsave };
 struct Run {
     Kind kind;
     std::int32_t baud;  // 0: unpaced
+    // Through a ser2net on 127.0.0.1 serving the target's pty over RFC 2217.
+    bool overNetwork = false;
 };
 
 struct Result {
@@ -50,10 +55,20 @@ std::string hex(std::size_t value) {
 
 Result runTransfer(const Run& run, std::size_t size) {
     Result result;
+    e2e::TempFolder folder;
     sim::Options targetOptions;
     targetOptions.baud = run.baud;
+    targetOptions.linkPath = folder.file("line");
     e2e::ConsoleOnTarget session(targetOptions);
-    e2e::TempFolder folder;
+    e2e::Ser2net server(targetOptions.linkPath, folder.path());
+    std::vector<std::string> arguments;
+    if (run.overNetwork) {
+        if (!server.start()) {
+            std::fprintf(stderr, "%s\n", server.error().c_str());
+            return result;
+        }
+        arguments.push_back("-p" + server.rfc2217Url());
+    }
     const std::string data = e2e::patternBytes(size, run.kind == Kind::Dload ? 17 : 29);
     const std::string path = folder.file(run.kind == Kind::Dload ? "image.bin" : "saved.bin");
     if (run.kind == Kind::Dload) {
@@ -61,7 +76,7 @@ Result runTransfer(const Run& run, std::size_t size) {
     } else {
         session.target().writeMemory(Address, std::vector<std::uint8_t>(data.begin(), data.end()));
     }
-    if (!session.start(run.baud > 0 ? run.baud : 115200)) {
+    if (!session.start(run.baud > 0 ? run.baud : 115200, arguments)) {
         std::fprintf(stderr, "the console did not reach the monitor prompt\n");
         return result;
     }
@@ -111,7 +126,8 @@ Result runTransfer(const Run& run, std::size_t size) {
 
 std::string name(const Run& run) {
     return std::string(run.kind == Kind::Dload ? "dload" : "dsave") + " " +
-           (run.baud > 0 ? std::to_string(run.baud) : std::string("unpaced"));
+           (run.baud > 0 ? std::to_string(run.baud) : std::string("unpaced")) +
+           (run.overNetwork ? " rfc2217" : "");
 }
 
 // The console's turnaround per block: median and 99th percentile, microseconds.
@@ -124,6 +140,42 @@ std::string turnaroundCell(std::vector<double> gaps) {
 
 std::string outcome(const Result& result) {
     return bench::dataOutcome(result.finished, result.failedOnScreen, result.dataIntact);
+}
+
+std::string ofBaud(const Result& result, std::size_t size, std::int32_t baud) {
+    if (!result.finished || result.wireSeconds <= 0) return "-";
+    return bench::fixed(100.0 * double(size) / result.wireSeconds / (baud / 10.0), 2) + " %";
+}
+
+// The same transfers on the local pty and through ser2net, one after the
+// other in this run, so that the machine's load weighs on both alike.
+bool compareWithNetwork(std::size_t size) {
+    if (e2e::Ser2net::program().empty()) {
+        std::printf("\nser2net is not installed: the network rows are skipped.\n");
+        return true;
+    }
+    std::printf("\n%zu bytes on the local pty and through ser2net on 127.0.0.1 (rfc2217://),\n"
+                "the target pacing the line; wire time as above, as a fraction of baud/10.\n\n",
+                size);
+    bench::Table table({"transfer", "local pty", "rfc2217", "difference", "goal", "data"});
+    bool good = true;
+    for (const Kind kind : {Kind::Dload, Kind::Dsave}) {
+        for (const std::int32_t baud : {230400, 921600}) {
+            const Result local = runTransfer(Run{kind, baud}, size);
+            const Result network = runTransfer(Run{kind, baud, true}, size);
+            const bool timed = local.wireSeconds > 0 && network.wireSeconds > 0;
+            const double points = timed ? 100.0 * double(size) / (baud / 10.0) *
+                                              (1 / network.wireSeconds - 1 / local.wireSeconds)
+                                        : 0;
+            table.add({name(Run{kind, baud}), ofBaud(local, size, baud), ofBaud(network, size, baud),
+                       timed ? bench::fixed(points, 2) + " points" : "-", ">= -1 point",
+                       outcome(local) + " / " + outcome(network)});
+            good = good && timed && local.dataIntact && network.dataIntact &&
+                   !network.failedOnScreen;
+        }
+    }
+    table.print();
+    return good;
 }
 
 }  // namespace
@@ -172,5 +224,6 @@ int main(int argc, char** argv) {
         good = good && result.finished && result.dataIntact && !result.failedOnScreen;
     }
     unpaced.print();
+    good = compareWithNetwork(options.quick ? 128 * 1024 : 1024 * 1024) && good;
     return good ? 0 : 1;
 }
