@@ -13,6 +13,7 @@
 #include "loader/loader_files.h"
 #include "sim/sim_target.h"
 #include "support/qemu_board.h"
+#include "support/ser2net_server.h"
 #include "wine_session.h"
 
 namespace {
@@ -271,6 +272,43 @@ TEST_F(Wine, ProgramLoadedOnTheBoardRuns) {
     EXPECT_TRUE(contains(shown, "program returned 0000002a")) << session.screen();
     EXPECT_TRUE(contains(shown, "board done")) << session.screen();
     std::filesystem::remove(prefix->comLink(), error);
+}
+
+TEST_F(Wine, TransfersThroughSer2netOverRfc2217) {
+    if (e2e::Ser2net::program().empty()) GTEST_SKIP() << "ser2net is not installed";
+    const std::string folder = prefix->makeWorkFolder("network");
+    sim::Options options;
+    options.linkPath = folder + "/line";
+    sim::SimTarget target(options);
+    ASSERT_TRUE(target.start());
+    e2e::Ser2net server(options.linkPath, folder);
+    ASSERT_TRUE(server.start()) << server.error();
+    // Every byte value, 0xFF among them, which telnet escapes.
+    Bytes data = loadertest::pattern(4000, 21);
+    for (int value = 0; value < 256; ++value) data.push_back(static_cast<std::uint8_t>(value));
+    data.insert(data.end(), 300, 0xff);
+    ASSERT_TRUE(wine::writeFile(folder + "/data.bin", std::string(data.begin(), data.end())));
+    char length[16];
+    std::snprintf(length, sizeof length, "%zx", data.size());
+    ASSERT_TRUE(wine::writeFile(folder + "/session.txt",
+                                wine::windowsLines({"local dload data.bin 80020000",
+                                                    std::string("local dsave saved.bin 80020000 ") + length,
+                                                    "local echo all done"})));
+
+    wine::ConsoleProgram session(*prefix, {console, "-p" + server.rfc2217Url(), "-b115200", "session.txt"},
+                                 folder);
+    ASSERT_TRUE(session.started());
+    ASSERT_TRUE(session.waitForText("port " + server.rfc2217Url() + " baud 115200", 30s)) << session.screen();
+    ASSERT_TRUE(session.waitUntil([&] { return target.exchangesCompleted() == 2; }, 90s))
+        << target.exchangesCompleted() << " exchanges\n" << session.screen() << server.log();
+    ASSERT_TRUE(session.waitForText("all done", 20s)) << session.screen();
+    EXPECT_EQ(data, target.readMemory(0x80020000, std::uint32_t(data.size())));
+    EXPECT_EQ(std::string(data.begin(), data.end()), wine::readFile(folder + "/saved.bin"));
+    EXPECT_FALSE(contains(session.normalisedScreen(), "transfer failed")) << session.screen();
+    // The script has ended with the echo; at the prompt after it, the quit chord.
+    ASSERT_TRUE(session.waitForEnding(">>", 20s)) << session.screen();
+    session.type(std::string(F10) + F2);
+    EXPECT_EQ(0, session.waitForExit(20s)) << session.screen();
 }
 
 }  // namespace
