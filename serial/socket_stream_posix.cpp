@@ -133,6 +133,13 @@ std::int64_t SocketStream::receive(void* buffer, std::size_t count) {
     for (;;) {
         const ssize_t got = ::recv(static_cast<int>(socket_), buffer, count, 0);
         if (got > 0) {
+            // Acknowledge at once: a server that does not set TCP_NODELAY
+            // (ser2net by default) holds the tail of a block until the
+            // last segment is acknowledged, and a delayed ACK would add up
+            // to 40 ms to every block. Linux forgets the setting, so it is
+            // made again after every receive.
+            const int on = 1;
+            ::setsockopt(static_cast<int>(socket_), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
             return got;
         }
         if (got == 0) {

@@ -77,11 +77,17 @@ bool Ser2net::start() {
     tcpPort_ = freeLocalPort();
     const std::string connector = "serialdev," + devicePath_ + ",115200n81,local";
     const std::string config = folder_ + "/ser2net.yaml";
+    // Bytes from the device go on at once (no chardelay, which holds them
+    // for two character times and at least a millisecond), in buffers that
+    // hold a block.
+    const std::string options =
+        "\n  options:\n    chardelay: false\n    dev-to-net-bufsize: 4096\n"
+        "    net-to-dev-bufsize: 4096\n";
     const std::string text =
         "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
-        std::to_string(rfc2217Port_) + "\n  connector: " + connector +
-        "\nconnection: &raw\n  accepter: tcp,127.0.0.1," + std::to_string(tcpPort_) +
-        "\n  connector: " + connector + "\n";
+        std::to_string(rfc2217Port_) + "\n  connector: " + connector + options +
+        "connection: &raw\n  accepter: tcp,127.0.0.1," + std::to_string(tcpPort_) +
+        "\n  connector: " + connector + options;
     if (rfc2217Port_ == 0 || tcpPort_ == 0 || !writeFile(config, text)) {
         error_ = "no configuration for ser2net";
         return false;
