@@ -58,12 +58,12 @@ public:
     }
 
     // A chord, its argument prompt, then the arguments and Enter; where the
-    // screen stood before the arguments.
+    // screen stood before the arguments (npos when the prompt did not come).
     std::size_t command(std::string_view chord, std::string_view prompt, const std::string& line) {
         ConsoleProcess& console = session.console();
         const std::size_t before = console.mark();
         console.sendKeys(chord);
-        if (!console.waitForScreen(prompt, eventTimeout, before)) return 0;
+        if (!console.waitForScreen(prompt, eventTimeout, before)) return std::string::npos;
         const std::size_t mark = console.mark();
         console.sendKeys(line + "\r");
         return mark;
@@ -107,11 +107,13 @@ TEST_P(OverNetwork, BannerTypingAndTransfersKeepEveryByte) {
     const std::string image = net.folder.file("image.bin");
     ASSERT_TRUE(writeFile(image, data));
     mark = net.dload(image, "80010000");
+    ASSERT_NE(mark, std::string::npos) << console.screen();
     ASSERT_TRUE(net.session.waitForPrompt(mark)) << console.screenSince(mark);
     EXPECT_EQ(textOf(net.session.target().readMemory(0x80010000, std::uint32_t(data.size()))), data);
 
     const std::string saved = net.folder.file("saved.bin");
     mark = net.dsave(saved, "80010000", data.size());
+    ASSERT_NE(mark, std::string::npos) << console.screen();
     ASSERT_TRUE(net.session.waitForPrompt(mark)) << console.screenSince(mark);
     EXPECT_EQ(readFile(saved), data);
     EXPECT_EQ(console.screen().find("transfer failed"), std::string::npos) << console.screen();
@@ -130,6 +132,10 @@ TEST_P(OverNetwork, LoadsExecutablesAndRunsAScript) {
     sim::SimTarget& target = net.session.target();
     ASSERT_TRUE(target.waitUntil([&] { return target.reg("epc") == 0x1234; }, eventTimeout));
     EXPECT_EQ(textOf(target.readMemory(0x80030000, 3000)), data);
+    // Keys wait for the prompt after the script's last line.
+    ConsoleProcess& console = net.session.console();
+    const auto lastLine = console.findOnScreen("sr epc 1234", eventTimeout);
+    ASSERT_TRUE(lastLine && net.session.waitForPrompt(*lastLine)) << console.screen();
 
     loadertest::ElfLayout elf;
     elf.entry = 0x80040010;
@@ -145,12 +151,13 @@ TEST_P(OverNetwork, LoadsExecutablesAndRunsAScript) {
     const auto exeBytes = loadertest::exeImage(exe);
     ASSERT_TRUE(writeFile(exePath, std::string(exeBytes.begin(), exeBytes.end())));
 
-    ConsoleProcess& console = net.session.console();
     std::size_t mark = net.load(elfPath);
+    ASSERT_NE(mark, std::string::npos) << console.screen();
     ASSERT_TRUE(net.session.waitForPrompt(mark)) << console.screenSince(mark);
     EXPECT_EQ(target.readMemory(0x80040000, 5000), loadertest::pattern(5000, 3));
     EXPECT_EQ(target.reg("epc"), 0x80040010u);
     mark = net.load(exePath);
+    ASSERT_NE(mark, std::string::npos) << console.screen();
     ASSERT_TRUE(net.session.waitForPrompt(mark)) << console.screenSince(mark);
     EXPECT_EQ(target.readMemory(0x80060000, 4500), exe.data);
     EXPECT_EQ(target.reg("epc"), 0x80060000u);
@@ -168,6 +175,7 @@ TEST_P(OverNetwork, ServerGoingAwayMidTransferFailsItAndTheKeysStillWork) {
     const std::string image = net.folder.file("image.bin");
     ASSERT_TRUE(writeFile(image, patternBytes(400000, 2)));  // about 18 s on this line
     const std::size_t mark = net.dload(image, "80010000");
+    ASSERT_NE(mark, std::string::npos) << console.screen();
     ASSERT_TRUE(console.waitForScreen("*", eventTimeout, mark));
     net.server.stop();
 
@@ -194,6 +202,7 @@ TEST(OverRfc2217, DloadAtTheTargetsOwnPaceIsNeverRefused) {
     ASSERT_TRUE(writeFile(image, data));
     net.session.target().clearTranscript();
     const std::size_t mark = net.dload(image, "80010000");
+    ASSERT_NE(mark, std::string::npos) << net.session.console().screen();
     ASSERT_TRUE(net.session.waitForPrompt(mark)) << net.session.console().screenSince(mark);
 
     // One "Y" per block, no "N": every block arrived whole the first time.
