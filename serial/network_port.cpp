@@ -35,7 +35,7 @@ std::int64_t nowUs() {
         .count();
 }
 
-std::int64_t nowMs() { return nowUs() / 1000; }
+std::int64_t nowMs() { return serial::networkNowMs(); }
 
 void sleepUntilUs(std::int64_t whenUs) {
     std::this_thread::sleep_until(Clock::time_point(std::chrono::microseconds(whenUs)));
@@ -230,14 +230,20 @@ std::int32_t NetworkPort::read(void* buffer, std::int32_t count) {
 
 namespace {
 
-// How many bytes of data the first `sent` bytes of their escaped form hold
-// in full.
-std::int32_t dataBytesSent(const std::uint8_t* data, std::int32_t count, std::size_t sent) {
+// How many bytes of data the first `sent` bytes of their escaped form hold.
+// A cut between the two halves of a doubled 0xFF counts the byte as sent,
+// and owesIac tells that its second half must still go, or the server would
+// take it and the next byte for a command.
+std::int32_t dataBytesSent(const std::uint8_t* data, std::int32_t count, std::size_t sent,
+                           bool& owesIac) {
     std::size_t encoded = 0;
+    owesIac = false;
     for (std::int32_t i = 0; i < count; ++i) {
-        encoded += data[i] == telnet::Iac ? 2 : 1;
+        const std::size_t size = data[i] == telnet::Iac ? 2 : 1;
+        encoded += size;
         if (encoded > sent) {
-            return i;
+            owesIac = size == 2 && encoded - 1 == sent;
+            return owesIac ? i + 1 : i;
         }
     }
     return count;
@@ -259,10 +265,14 @@ std::int32_t NetworkPort::write(const void* buffer, std::int32_t count) {
         out.assign(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count));
     }
     const std::size_t sent = sendAll(out, deadline);
-    const std::int32_t written = sent == out.size() ? count
-                                 : protocol_ == serial::NetworkProtocol::Rfc2217
-                                     ? dataBytesSent(data, count, sent)
-                                     : static_cast<std::int32_t>(sent);
+    std::int32_t written = static_cast<std::int32_t>(sent);
+    if (protocol_ == serial::NetworkProtocol::Rfc2217) {
+        bool owesIac = false;
+        written = dataBytesSent(data, count, sent, owesIac);
+        if (owesIac) {
+            control_.assign(1, static_cast<char>(telnet::Iac));  // first out next time
+        }
+    }
     waitLineTime(written, deadline);
     return written;
 }

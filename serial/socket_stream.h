@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,6 +8,13 @@
 // A TCP connection with waits of its own: the one piece of the network
 // ports that differs between systems (BSD sockets, Winsock).
 namespace serial {
+
+// Milliseconds on the steady clock, which the network waits are counted on.
+inline std::int64_t networkNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 class SocketStream {
 public:

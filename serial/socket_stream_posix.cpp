@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 #include "serial/socket_stream.h"
 
@@ -16,17 +15,11 @@ namespace serial {
 
 namespace {
 
-std::int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 SocketStream::Wait waitFor(std::intptr_t socket, short events, std::int64_t timeoutMs) {
-    const std::int64_t deadline = nowMs() + std::max<std::int64_t>(timeoutMs, 0);
+    const std::int64_t deadline = networkNowMs() + std::max<std::int64_t>(timeoutMs, 0);
     for (;;) {
         pollfd entry{static_cast<int>(socket), events, 0};
-        const std::int64_t left = std::max<std::int64_t>(deadline - nowMs(), 0);
+        const std::int64_t left = std::max<std::int64_t>(deadline - networkNowMs(), 0);
         const int ready = ::poll(&entry, 1, static_cast<int>(std::min<std::int64_t>(left, 60000)));
         if (ready > 0) {
             // A hang-up or an error is "ready": the next call tells which.
@@ -35,7 +28,7 @@ SocketStream::Wait waitFor(std::intptr_t socket, short events, std::int64_t time
         if (ready < 0 && errno != EINTR) {
             return SocketStream::Wait::Failed;
         }
-        if (ready == 0 && nowMs() >= deadline) {
+        if (ready == 0 && networkNowMs() >= deadline) {
             return SocketStream::Wait::TimedOut;
         }
     }
@@ -50,7 +43,7 @@ bool connectOne(int fd, const addrinfo& address, std::int64_t deadline) {
     if (errno != EINPROGRESS && errno != EINTR) {
         return false;
     }
-    if (waitFor(fd, POLLOUT, deadline - nowMs()) != SocketStream::Wait::Ready) {
+    if (waitFor(fd, POLLOUT, deadline - networkNowMs()) != SocketStream::Wait::Ready) {
         return false;
     }
     int error = 0;
@@ -64,7 +57,7 @@ SocketStream::~SocketStream() { close(); }
 
 bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int64_t timeoutMs) {
     close();
-    const std::int64_t deadline = nowMs() + timeoutMs;
+    const std::int64_t deadline = networkNowMs() + timeoutMs;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;

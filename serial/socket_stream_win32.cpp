@@ -2,19 +2,12 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <chrono>
 
 #include "serial/socket_stream.h"
 
 namespace serial {
 
 namespace {
-
-std::int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Winsock is started once per process and left running to its end.
 bool winsockStarted() {
@@ -55,7 +48,7 @@ bool connectOne(SOCKET socket, const addrinfo& address, std::int64_t deadline) {
     if (WSAGetLastError() != WSAEWOULDBLOCK) {
         return false;
     }
-    if (waitFor(socket, true, deadline - nowMs()) != SocketStream::Wait::Ready) {
+    if (waitFor(socket, true, deadline - networkNowMs()) != SocketStream::Wait::Ready) {
         return false;
     }
     int error = 0;
@@ -73,7 +66,7 @@ bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int
     if (!winsockStarted()) {
         return false;
     }
-    const std::int64_t deadline = nowMs() + timeoutMs;
+    const std::int64_t deadline = networkNowMs() + timeoutMs;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
