@@ -4,17 +4,19 @@
 #include <chrono>
 #include <thread>
 
+#include "serial/line_timeouts.h"
+
 namespace {
 
 namespace telnet = serial::telnet;
-using Clock = std::chrono::steady_clock;
+using Clock = platform::MonotonicClock;
 
 // The line's time-outs, as on a local port.
-constexpr std::int64_t ReadIntervalMs = 20;
-constexpr std::int64_t ReadMultiplierMs = 10;
-constexpr std::int64_t ReadConstantMs = 100;
-constexpr std::int64_t WriteMultiplierMs = 10;
-constexpr std::int64_t WriteConstantMs = 250;
+constexpr std::int64_t ReadIntervalMs = serial::lineTimeouts.read.interval.count();
+constexpr std::int64_t ReadMultiplierMs = serial::lineTimeouts.read.perByte.count();
+constexpr std::int64_t ReadConstantMs = serial::lineTimeouts.read.constant.count();
+constexpr std::int64_t WriteMultiplierMs = serial::lineTimeouts.write.perByte.count();
+constexpr std::int64_t WriteConstantMs = serial::lineTimeouts.write.constant.count();
 
 // A server that does not answer at all is given up on after these.
 constexpr std::int64_t ConnectMs = 5000;
@@ -187,6 +189,27 @@ void NetworkPort::close() {
     socket_.close();
     SerialPort::handle = -1;
     lost_ = true;
+}
+
+std::int32_t NetworkPort::readWaiting(void* buffer, std::int32_t count) {
+    if (count <= 0) {
+        return 0;
+    }
+    flushControl();
+    // What the socket holds goes through the telnet decoder first: the
+    // console must never see the server's commands or a doubled 0xFF.
+    if (pendingAt_ == pending_.size() && !lost_ &&
+        socket_.waitReadable(0) == serial::SocketStream::Wait::Ready) {
+        receiveSome();
+    }
+    const std::size_t take =
+        std::min(pending_.size() - pendingAt_, static_cast<std::size_t>(count));
+    if (take == 0) {
+        return lost_ ? -1 : 0;
+    }
+    pending_.copy(static_cast<char*>(buffer), take, pendingAt_);
+    pendingAt_ += take;
+    return static_cast<std::int32_t>(take);
 }
 
 std::int32_t NetworkPort::read(void* buffer, std::int32_t count) {

@@ -19,6 +19,8 @@ public:
     bool open(const char* portName, std::int32_t baudRate) override;
     void close() override;
     std::int32_t read(void* buffer, std::int32_t count) override;
+    // The target's bytes already received, telnet commands taken out.
+    std::int32_t readWaiting(void* buffer, std::int32_t count) override;
     std::int32_t write(const void* buffer, std::int32_t count) override;
     // RTS low and high again as two control messages; they go out with the
     // next wait for bytes or the next write, in order with the data.

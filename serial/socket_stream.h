@@ -5,14 +5,17 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/deadline.h"
+
 // A TCP connection with waits of its own: the one piece of the network
 // ports that differs between systems (BSD sockets, Winsock).
 namespace serial {
 
-// Milliseconds on the steady clock, which the network waits are counted on.
+// Milliseconds on the console's one clock, which the network waits are
+// counted on.
 inline std::int64_t networkNowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+               platform::MonotonicClock::now().time_since_epoch())
         .count();
 }
 

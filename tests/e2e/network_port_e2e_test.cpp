@@ -61,6 +61,8 @@ public:
     // screen stood before the arguments (npos when the prompt did not come).
     std::size_t command(std::string_view chord, std::string_view prompt, const std::string& line) {
         ConsoleProcess& console = session.console();
+        // A prompt still on its way through the server would override the chord.
+        console.waitForQuiet(eventTimeout);
         const std::size_t before = console.mark();
         console.sendKeys(chord);
         if (!console.waitForScreen(prompt, eventTimeout, before)) return std::string::npos;

@@ -201,6 +201,31 @@ TEST(NetworkPort, EveryByteValuePassesBothWaysWithCommandsAndIacAcrossReads) {
     EXPECT_EQ(server.data(), data);
 }
 
+// The console loop's way: wait on the socket, take what is there in chunks.
+TEST(NetworkPort, TheLoopsWaitingReadsSeeOnlyTheTargetsBytes) {
+    FakeServer server(Manner::Agreeable);
+    NetworkPort port;
+    ASSERT_TRUE(port.open(server.url().c_str(), 921600));
+    const std::string data = allByteValues();
+    std::string wire;
+    telnet::escapeData(reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), wire);
+    server.send(wire.substr(0, 100) + "\xff\xfb\x18" + wire.substr(100));
+
+    std::string got;
+    char chunk[10];
+    for (int waits = 0; got.size() < data.size() && waits < 200; ++waits) {
+        pollfd entry{static_cast<int>(port.waitHandle()), POLLIN, 0};
+        ::poll(&entry, 1, 10);
+        for (std::int32_t n; (n = port.readWaiting(chunk, sizeof chunk)) > 0;) {
+            ASSERT_LE(n, 10);
+            got.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    EXPECT_EQ(got, data);
+    port.close();
+    EXPECT_EQ(port.readWaiting(chunk, sizeof chunk), -1);
+}
+
 TEST(NetworkPort, RawTcpPassesBytesUnchanged) {
     FakeServer server(Manner::Raw);
     NetworkPort port;
