@@ -78,7 +78,10 @@ protected:
         return untilPrompt(from, "\n");
     }
 
+    // A prompt still coming in the same pass as a chord overrides it: chords
+    // wait for the board to fall quiet.
     std::string load(const std::string& path) {
+        console.waitForQuiet(e2e::eventTimeout);
         const std::size_t from = console.mark();
         EXPECT_TRUE(console.sendKeys(F4));
         EXPECT_TRUE(console.waitForScreen("LOAD <file>:", e2e::eventTimeout, from));
@@ -87,6 +90,7 @@ protected:
     }
 
     std::string transfer(std::string_view chord, const std::string& prompt, const std::string& arguments) {
+        console.waitForQuiet(e2e::eventTimeout);
         const std::size_t from = console.mark();
         EXPECT_TRUE(console.sendKeys(std::string(chord) + std::string(F4)));
         EXPECT_TRUE(console.waitForScreen(prompt, e2e::eventTimeout, from));

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <regex>
 #include <vector>
 
 #ifndef TOLVANIS_BOARD_DIR
@@ -86,12 +85,27 @@ bool QemuBoard::start() {
     return readPortName() && awaitMonitor();
 }
 
+namespace {
+
+// The pty QEMU names in "char device redirected to /dev/pts/N (label ...)",
+// once its whole line has come; empty before.
+std::string namedPort(const std::string& said) {
+    const std::string lead = "char device redirected to ";
+    const std::size_t at = said.find(lead);
+    if (at == std::string::npos) return {};
+    const std::size_t from = at + lead.size();
+    const std::size_t lineEnd = said.find('\n', from);
+    if (lineEnd == std::string::npos) return {};
+    const std::size_t end = said.find_first_of(" \r\n", from);
+    return said.substr(from, end - from);
+}
+
+}  // namespace
+
 bool QemuBoard::readPortName() {
-    const std::regex name("char device redirected to (/dev/pts/[0-9]+)");
     std::string said;
     const auto deadline = std::chrono::steady_clock::now() + startLimit;
-    std::smatch found;
-    while (!std::regex_search(said, found, name) || said.find('\n', std::size_t(found.position(0))) == std::string::npos) {
+    while ((port_ = namedPort(said)).empty()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd readable{output_, POLLIN, 0};
         if (left.count() <= 0 || ::poll(&readable, 1, int(left.count())) <= 0) {
@@ -106,7 +120,10 @@ bool QemuBoard::readPortName() {
         }
         if (got > 0) said.append(chunk, std::size_t(got));
     }
-    port_ = found[1];
+    if (port_.rfind("/dev/pts/", 0) != 0) {
+        error_ = "QEMU named an odd port: " + port_;
+        return false;
+    }
     return true;
 }
 
