@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "app/banner.h"
+#include "app/program_commands.h"
 #include "app/settings.h"
 #include "console/console.h"
 #include "platform/host_services.h"
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     const auto keyboard = makeSystemKeyboard();
     SystemHostServices host;
     Console console(*keyboard, screen, host);
+    ProgramCommands commands(console);
 
     StartupSettings settings;
     const auto store = makeSystemSettingsStore();

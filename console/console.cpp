@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "console/host_commands.h"
 #include "console/loop_input.h"
 #include "platform/keyboard.h"
 #include "platform/screen.h"
@@ -16,15 +17,30 @@ namespace {
 // goes out at once but does not hold back the target's output meanwhile.
 constexpr int KeysPerPass = 32;
 
+// What a console runs before the program hands it its commands.
+class NoCommands final : public HostCommands {
+public:
+    bool load(const char*, SerialPort*) override { return false; }
+    bool dload(const char*, std::uint32_t, SerialPort*) override { return false; }
+    bool dsave(const char*, std::uint32_t, std::uint32_t, SerialPort*) override { return false; }
+    bool startScript(const char*, std::int32_t, SerialPort*) override { return false; }
+    void promptArrived() override {}
+    void stopScripts() override {}
+};
+
+NoCommands noCommands;
+
 }  // namespace
 
-Console::Console(Keyboard& keyboardIn, Screen& screenIn, HostServices& hostIn)
-    : keyboard(keyboardIn), screen(screenIn), host(hostIn) {}
+Console::Console(Keyboard& keyboard, Screen& screen, HostServices& host)
+    : keyboard_(keyboard), screen_(screen), host_(host), commands_(&noCommands) {}
 
 Console::~Console() = default;
 
+void Console::useCommands(HostCommands& commands) { commands_ = &commands; }
+
 void Console::print(const char* text) {
-    screen.write(text, std::strlen(text));
+    screen_.write(text, std::strlen(text));
 }
 
 std::int32_t Console::sendChar(int code) {
@@ -32,18 +48,35 @@ std::int32_t Console::sendChar(int code) {
     return port->write(&byte, 1);
 }
 
+void Console::handBack() {
+    sendChar(keys::Enter);
+    state = Typing;
+}
+
+bool Console::refuse(const char* message) {
+    print(message);
+    handBack();
+    return false;
+}
+
+bool Console::refuseAfterReturn(const char* message) {
+    handBack();
+    print(message);
+    return false;
+}
+
 void Console::run(SerialPort* portIn, bool hasScript, const char* scriptName) {
     state = AtPrompt;
     port = portIn;
     if (hasScript) {
-        startScript(scriptName, 0, port);
+        commands_->startScript(scriptName, 0, port);
     }
-    LoopInput input(keyboard, *port);
+    LoopInput input(keyboard_, *port);
     for (;;) {
         // Keys first, as they come, then whatever the port has.
         bool busy = false;
-        for (int taken = 0; taken < KeysPerPass && keyboard.keyWaiting(); ++taken) {
-            const int key = keyboard.readKey();
+        for (int taken = 0; taken < KeysPerPass && keyboard_.keyWaiting(); ++taken) {
+            const int key = keyboard_.readKey();
             if (key != Keyboard::NoMoreKeys) {
                 onKey(key);
             }
@@ -64,7 +97,7 @@ void Console::run(SerialPort* portIn, bool hasScript, const char* scriptName) {
             input.wait(state != Transferring, promptSplit);
         }
     }
-    endScripts();
+    commands_->stopScripts();
 }
 
 void Console::takeChunk(const char* bytes, std::int32_t count) {
@@ -80,10 +113,10 @@ void Console::takeChunk(const char* bytes, std::int32_t count) {
 
     if (std::strstr(printBuffer, ">>") != nullptr) {
         state = AtPrompt;
-        advanceScript();
+        commands_->promptArrived();
     }
     if (printBuffer[0] == '>' && promptSplit) {
-        advanceScript();
+        commands_->promptArrived();
         state = AtPrompt;
     }
     // The first half of a prompt split across two reads: a chunk whose only

@@ -9,7 +9,6 @@ bool Console::showHelp() {
     print("[F10]+ help  quit        dsave\n");
     print("\n");
     print("options -bBAUDRATE -pPORT e.g. -pCOM1 -b115200\n");
-    state = Typing;
-    sendChar(keys::Enter);
+    handBack();
     return true;
 }

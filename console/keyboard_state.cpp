@@ -3,6 +3,7 @@
 
 #include "console/console.h"
 #include "console/hex_field.h"
+#include "console/host_commands.h"
 
 namespace {
 
@@ -113,32 +114,27 @@ void Console::finishArgumentLine() {
     switch (state) {
     case AskLoad:
         parsed = std::sscanf(line, "%999s", path) == 1;
-        if (parsed) load(path, port);
+        if (parsed) commands_->load(path, port);
         break;
     case AskAuto:
         parsed = std::sscanf(line, "%999s", path) == 1;
-        if (parsed && !startScript(path, 0, port)) {
-            sendChar(keys::Enter);
-            state = Typing;
-        }
+        // A script that did not start hands back once more here.
+        if (parsed && !commands_->startScript(path, 0, port)) handBack();
         break;
     case AskDsave:
         parsed = std::sscanf(line, "%999s %8x %llx", path, &address, &length) == 3;
         if (parsed && !fitsTarget(length)) {
-            refuseWideField(*this, "invalid length\n");
+            refuse("invalid length\n");
         } else if (parsed) {
-            dsave(path, address, static_cast<std::uint32_t>(length), port);
+            commands_->dsave(path, address, static_cast<std::uint32_t>(length), port);
         }
         break;
     case AskDload:
         parsed = std::sscanf(line, "%999s %8x", path, &address) == 2;
-        if (parsed) dload(path, address, port);
+        if (parsed) commands_->dload(path, address, port);
         break;
     default:
         break;
     }
-    if (!parsed) {
-        sendChar(keys::Enter);
-        state = Typing;
-    }
+    if (!parsed) handBack();
 }

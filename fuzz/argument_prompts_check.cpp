@@ -97,15 +97,15 @@ std::optional<std::string> expectedCall(ConsoleState asking, const std::string& 
     case AskDload: {
         const auto address = reader.hex(8);
         if (!address) return std::nullopt;
-        return "dload " + *path + " " + RecordingConsole::hex(static_cast<std::uint32_t>(*address));
+        return "dload " + *path + " " + RecordingCommands::hex(static_cast<std::uint32_t>(*address));
     }
     default: {
         const auto address = reader.hex(8);
         if (!address) return std::nullopt;
         const auto length = reader.hex(std::string::npos);
         if (!length || *length > 0xFFFFFFFFu) return std::nullopt;
-        return "dsave " + *path + " " + RecordingConsole::hex(static_cast<std::uint32_t>(*address)) +
-               " " + RecordingConsole::hex(static_cast<std::uint32_t>(*length));
+        return "dsave " + *path + " " + RecordingCommands::hex(static_cast<std::uint32_t>(*address)) +
+               " " + RecordingCommands::hex(static_cast<std::uint32_t>(*length));
     }
     }
 }
@@ -122,24 +122,24 @@ void checkPrompts(std::string_view keys) {
         {{0, 68, 0, 62}, AskDsave, "DSAVE <file> <addr> <length>:"},
     };
     for (const Prompt& prompt : prompts) {
-        RecordingConsole console;
-        for (const int key : prompt.chord) console.onKey(key);
-        require(console.state == prompt.asking, "the chord opens its prompt");
-        require(console.screen.text == prompt.shown, "the prompt is shown");
-        for (std::size_t i = 0; i < keys.size() && console.state == prompt.asking; ++i) {
-            console.onKey(static_cast<unsigned char>(keys[i]));
+        ConsoleRig rig;
+        for (const int key : prompt.chord) rig.console.onKey(key);
+        require(rig.console.state == prompt.asking, "the chord opens its prompt");
+        require(rig.screen.text == prompt.shown, "the prompt is shown");
+        for (std::size_t i = 0; i < keys.size() && rig.console.state == prompt.asking; ++i) {
+            rig.console.onKey(static_cast<unsigned char>(keys[i]));
             if (keys[i] == '\r') break;
         }
-        if (keys.find('\r') == std::string_view::npos) console.onKey('\r');
+        if (keys.find('\r') == std::string_view::npos) rig.console.onKey('\r');
 
         const std::optional<std::string> call = expectedCall(prompt.asking, typedLine(keys));
         if (call) {
-            require(console.calls.size() == 1 && console.calls[0] == *call,
+            require(rig.commands.calls.size() == 1 && rig.commands.calls[0] == *call,
                     "the command gets the line's word and numbers");
-            require(console.wire.written.empty(), "a command that ran sends nothing itself");
+            require(rig.wire.written.empty(), "a command that ran sends nothing itself");
         } else {
-            require(console.calls.empty(), "a line that does not parse runs nothing");
-            require(console.wire.written == "\r" && console.state == Typing,
+            require(rig.commands.calls.empty(), "a line that does not parse runs nothing");
+            require(rig.wire.written == "\r" && rig.console.state == Typing,
                     "a line that does not parse sends a carriage return");
         }
     }

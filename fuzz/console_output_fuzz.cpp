@@ -23,8 +23,8 @@
 using fuzzing::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    RecordingConsole console;
-    console.state = Typing;
+    ConsoleRig rig;
+    rig.console.state = Typing;
     bool split = false;  // the model's promptSplit
     std::string printed;
 
@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (at < size) {
         const std::uint8_t control = data[at++];
         const std::size_t length = std::min<std::size_t>(control % 11, size - at);
-        if (control & 0x80) console.state = Typing;
-        const ConsoleState before = console.state;
+        if (control & 0x80) rig.console.state = Typing;
+        const ConsoleState before = rig.console.state;
 
         // A block of exactly the chunk's size (malloc(0) for an empty one).
         std::unique_ptr<char, decltype(&std::free)> chunk(
@@ -42,20 +42,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (length > 0) std::memcpy(chunk.get(), data + at, length);
         at += length;
 
-        console.takeChunk(chunk.get(), static_cast<std::int32_t>(length));
+        rig.console.takeChunk(chunk.get(), static_cast<std::int32_t>(length));
 
         const std::string_view whole(chunk.get(), length);
         const std::string_view text = whole.substr(0, whole.find('\0'));
         printed += text;
         const bool prompt = text.find(">>") != std::string_view::npos ||
                             (split && !text.empty() && text[0] == '>');
-        require(console.state == (prompt ? AtPrompt : before),
+        require(rig.console.state == (prompt ? AtPrompt : before),
                 "the state turns to AtPrompt exactly at a prompt");
         split = length > 0 && text.find('>') == length - 1;
-        require(console.promptSplit == split, "promptSplit marks a chunk ending in its first '>'");
-        require(console.screen.text == printed, "the screen shows each chunk's text up to a NUL");
+        require(rig.console.promptSplit == split, "promptSplit marks a chunk ending in its first '>'");
+        require(rig.screen.text == printed, "the screen shows each chunk's text up to a NUL");
     }
-    require(console.wire.written.empty() && console.calls.empty(),
+    require(rig.wire.written.empty() && rig.commands.calls.empty(),
             "the target's output alone sends and runs nothing");
     return 0;
 }

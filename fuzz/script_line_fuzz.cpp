@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "console/recording_console.h"
+#include "support/script_commands.h"
 #include "fuzz/open_guard.h"
 #include "fuzz/require.h"
 #include "fuzz/scratch_folder.h"
@@ -34,16 +35,6 @@ namespace {
 constexpr const char* ScriptName = "script";
 constexpr int LinesRunOneByOne = 64;
 constexpr int PromptsToTheRunner = 32;
-
-// A console whose scripts run for real; load, dload and dsave are noted.
-class ScriptConsole final : public RecordingConsole {
-public:
-    bool startScript(const char* path, std::int32_t depth, SerialPort* portIn) override {
-        return Console::startScript(path, depth, portIn);
-    }
-    // Lets go of the running script and its callers.
-    void endAll() { Console::startScript("", 0, port); }
-};
 
 // The line a read at offset `at` takes: up to a line feed (kept) or
 // LineSize - 1 bytes.
@@ -72,12 +63,12 @@ struct Marks {
     int beeps;
 };
 
-Marks marksOf(const RecordingConsole& console) {
+Marks marksOf(const ConsoleRig& console) {
     return {console.wire.written.size(), console.host.commands.size(), console.host.sleeps.size(),
-            console.calls.size(), console.host.beeps};
+            console.commands.calls.size(), console.host.beeps};
 }
 
-void checkLine(const RecordingConsole& console, const Marks& before, std::string_view line,
+void checkLine(const ConsoleRig& console, const Marks& before, std::string_view line,
                bool goOn) {
     const std::string_view text = line.substr(0, line.find('\0'));
     const std::size_t local = text.find("local");
@@ -86,7 +77,8 @@ void checkLine(const RecordingConsole& console, const Marks& before, std::string
                                             console.host.commands.end());
     const std::size_t sleeps = console.host.sleeps.size() - before.sleeps;
     const int beeps = console.host.beeps - before.beeps;
-    const std::vector<std::string> calls(console.calls.begin() + before.calls, console.calls.end());
+    const std::vector<std::string> calls(console.commands.calls.begin() + before.calls,
+                                         console.commands.calls.end());
 
     if (local == std::string_view::npos) {
         require(written == line, "a plain line goes to the port as read");
@@ -119,7 +111,7 @@ void checkLine(const RecordingConsole& console, const Marks& before, std::string
 
 // Line by line: each line's effects are checked against the line itself.
 void runOneByOne(std::string_view file) {
-    RecordingConsole console;
+    ConsoleRig console;
     ScriptFile script;
     require(script.open(ScriptName, 0), "the script opens");
     for (int n = 0; n < LinesRunOneByOne; ++n) {
@@ -127,11 +119,8 @@ void runOneByOne(std::string_view file) {
         require(at >= 0, "the script's position is known");
         const std::string_view line = lineAt(file, static_cast<std::size_t>(at));
         const Marks before = marksOf(console);
-        const bool goOn = script.runNextLine(&console.wire, console);
-        if (ScriptFile* called = script.takeCalled()) {
-            called->close();
-            delete called;
-        }
+        const bool goOn = script.runNextLine(&console.wire, console.console);
+        script.takeCalled().reset();
         if (line.empty()) {
             require(!goOn, "the end of the file stops the script");
             break;
@@ -156,18 +145,20 @@ void runAsTheConsoleDoes(std::string_view file) {
         at += line.size();
     }
 
-    ScriptConsole console;
-    console.startScript(ScriptName, 0, &console.wire);
-    for (int prompt = 0; prompt < PromptsToTheRunner && console.scriptRunning; ++prompt) {
-        console.advanceScript();
+    ConsoleRig console;
+    ScriptCommands scripted(console.console);
+    ScriptRunner& runner = scripted.scripts;
+    runner.start(ScriptName, 0, &console.wire);
+    for (int prompt = 0; prompt < PromptsToTheRunner && runner.scriptRunning(); ++prompt) {
+        runner.promptArrived();
     }
     for (const std::string& command : console.host.commands) {
         require(asked.count(command) == 1, "every shell command is asked for by a line");
     }
     require(console.host.sleeps.empty() || saysSleep, "no sleep unless a line says sleep");
     require(console.host.beeps == 0 || saysBeep, "no beep unless a line says beep");
-    console.endAll();
-    require(console.script == nullptr && console.callers.empty(), "the scripts are let go");
+    runner.stopAll();
+    require(runner.script() == nullptr && runner.callerCount() == 0, "the scripts are let go");
 }
 
 }  // namespace

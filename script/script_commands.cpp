@@ -1,50 +1,52 @@
-#include <cstdint>
+#include "script/script_commands.h"
+
 #include <limits>
 
 #include "console/console.h"
 #include "platform/host_services.h"
 #include "platform/keyboard.h"
 
-bool Console::sleep(std::int32_t seconds) {
+namespace local {
+
+bool sleep(Console& console, std::int32_t seconds) {
     // A negative count waits no time; one whose milliseconds do not fit in
     // 32 bits waits the longest count that does.
     constexpr std::int64_t Longest = std::numeric_limits<std::uint32_t>::max();
     const std::int64_t milliseconds = static_cast<std::int64_t>(seconds) * 1000;
     if (milliseconds > 0) {
-        host.sleepMilliseconds(
+        console.host().sleepMilliseconds(
             static_cast<std::uint32_t>(milliseconds > Longest ? Longest : milliseconds));
     }
     return true;
 }
 
-bool Console::echo(const char* text) {
-    print(text);
-    sendChar(keys::Enter);
-    state = Typing;
+bool echo(Console& console, const char* text) {
+    console.print(text);
+    console.handBack();
     return true;
 }
 
-bool Console::shell(const char* command) {
+bool shell(Console& console, const char* command) {
     // The exit status tells the script nothing it acts on.
-    host.shell(command);
+    console.host().shell(command);
     return true;
 }
 
-bool Console::beep() {
-    host.beep();
-    sendChar(keys::Enter);
-    state = Typing;
+bool beep(Console& console) {
+    console.host().beep();
+    console.handBack();
     return true;
 }
 
-bool Console::pause() {
+bool pause(Console& console) {
     // One code only: of a function key the scan code stays for the loop.
-    const int key = keyboard.readKey();
+    const int key = console.keyboard().readKey();
     // Input that has ended can bring no key: stop as ESC would.
     if (key == keys::Escape || key == Keyboard::NoMoreKeys) {
         return false;
     }
-    sendChar(keys::Enter);
-    state = Typing;
+    console.handBack();
     return true;
 }
+
+}  // namespace local

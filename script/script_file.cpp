@@ -1,6 +1,7 @@
 #include "script/script_file.h"
 
 #include <cstring>
+#include <utility>
 
 #include "platform/host_file_io.h"
 
@@ -35,8 +36,4 @@ std::int32_t ScriptFile::readLine(char* copy, char* raw, std::int32_t size) {
     return count;
 }
 
-ScriptFile* ScriptFile::takeCalled() {
-    ScriptFile* taken = called;
-    called = nullptr;
-    return taken;
-}
+Owned<ScriptFile> ScriptFile::takeCalled() { return std::move(called_); }

@@ -31,7 +31,7 @@ public:
     // Hands over the script that a "local auto" line of this one opened.
     // Whoever runs this script makes it the running one (this one waits as
     // its caller) and runs its first line at once.
-    ScriptFile* takeCalled();
+    Owned<ScriptFile> takeCalled();
 
     std::int32_t depth = 0;
     // Set once a read found the end of the file: the script ended by itself
@@ -42,5 +42,5 @@ private:
     bool runLocalLine(const char* text, SerialPort* port, Console& console);
     bool callScript(const char* path, Console& console);
 
-    ScriptFile* called = nullptr;
+    Owned<ScriptFile> called_;
 };

@@ -2,10 +2,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "console/console.h"
 #include "console/hex_field.h"
+#include "console/host_commands.h"
 #include "platform/host_file_io.h"
+#include "script/script_commands.h"
 #include "script/script_file.h"
 #include "serial/serial_port.h"
 
@@ -80,20 +83,20 @@ bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& conso
 
     if (std::sscanf(text, "local dload %199s %llx", name, &address) == 2) {
         result = fitsTarget(address)
-                     ? console.dload(name, static_cast<std::uint32_t>(address), port)
-                     : refuseWideField(console, "invalid address\n");
+                     ? console.commands().dload(name, static_cast<std::uint32_t>(address), port)
+                     : console.refuse("invalid address\n");
     }
     if (std::sscanf(text, "local load %199s", name) == 1) {
-        result = console.load(name, port);
+        result = console.commands().load(name, port);
     }
     if (std::sscanf(text, "local dsave %199s %llx %llx", name, &address, &length) == 3) {
         if (!fitsTarget(address)) {
-            result = refuseWideField(console, "invalid address\n");
+            result = console.refuse("invalid address\n");
         } else if (!fitsTarget(length)) {
-            result = refuseWideField(console, "invalid length\n");
+            result = console.refuse("invalid length\n");
         } else {
-            result = console.dsave(name, static_cast<std::uint32_t>(address),
-                                   static_cast<std::uint32_t>(length), port);
+            result = console.commands().dsave(name, static_cast<std::uint32_t>(address),
+                                              static_cast<std::uint32_t>(length), port);
         }
     }
     if (calledScriptName(text, name)) {
@@ -101,14 +104,14 @@ bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& conso
     }
     std::int32_t seconds = 0;
     if (sleepSeconds(text, seconds)) {
-        result = console.sleep(seconds);
+        result = local::sleep(console, seconds);
     }
     if (const char* argument = argumentAfter(text, "echo ")) {
-        result = console.echo(argument);
+        result = local::echo(console, argument);
     }
     for (const char* keyword : {"dos ", "sh ", "!"}) {
         if (const char* argument = argumentAfter(text, keyword)) {
-            result = console.shell(argument);
+            result = local::shell(console, argument);
         }
     }
     if (holds(text, "help")) {
@@ -117,10 +120,10 @@ bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& conso
     // The pause comes before the beep, so that a line holding both goes on
     // after ESC: the beep's result is the last.
     if (holds(text, "pause")) {
-        result = console.pause();
+        result = local::pause(console);
     }
     if (holds(text, "beep")) {
-        result = console.beep();
+        result = local::beep(console);
     }
     // "wait-prompt" runs nothing: the line only waits for the next prompt.
     if (holds(text, "auto-again")) {
@@ -133,20 +136,11 @@ bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& conso
 }
 
 bool ScriptFile::callScript(const char* path, Console& console) {
-    if (called != nullptr) {
-        // Never taken over (the line was run outside the console's loop).
-        called->close();
-        delete called;
-        called = nullptr;
-    }
-    auto* next = new ScriptFile;
-    if (!next->open(path, depth)) {
-        delete next;
-        console.print("cannot open file\n");
-        console.sendChar(keys::Enter);
-        console.state = Typing;
-        return false;
-    }
-    called = next;
+    // One that was never taken over (the line was run outside a runner)
+    // is let go here.
+    called_.reset();
+    Owned<ScriptFile> next(new ScriptFile);
+    if (!next->open(path, depth)) return console.refuse("cannot open file\n");
+    called_ = std::move(next);
     return true;
 }

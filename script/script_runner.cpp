@@ -1,5 +1,8 @@
+#include "script/script_runner.h"
+
+#include <utility>
+
 #include "console/console.h"
-#include "script/script_file.h"
 
 namespace {
 
@@ -8,17 +11,34 @@ namespace {
 // the next prompt instead of holding the console for good.
 constexpr int MaxLinesPerStep = 256;
 
-void release(ScriptFile* script) {
-    script->close();
-    delete script;
+}  // namespace
+
+bool ScriptRunner::start(const char* path, std::int32_t depth, SerialPort* port) {
+    stopAll();
+    scriptRunning_ = true;
+    Owned<ScriptFile> next(new ScriptFile);
+    if (!next->open(path, depth)) {
+        scriptRunning_ = false;
+        return console_.refuse("cannot open file\n");
+    }
+    script_ = std::move(next);
+    step(port);
+    return scriptRunning_;
 }
 
-void endAll(Console& console) {
-    if (console.script != nullptr) release(console.script);
-    console.script = nullptr;
-    for (ScriptFile* caller : console.callers) release(caller);
-    console.callers.clear();
-    console.scriptRunning = false;
+void ScriptRunner::promptArrived() {
+    if (!scriptRunning_) {
+        return;
+    }
+    // Called at a monitor prompt: nothing of this step has been sent yet.
+    console_.state = AtPrompt;
+    step(console_.port);
+}
+
+void ScriptRunner::stopAll() {
+    script_.reset();
+    callers_.clear();
+    scriptRunning_ = false;
 }
 
 // Runs the running script's next line. A script that the line called runs
@@ -29,66 +49,32 @@ void endAll(Console& console) {
 // that nothing goes out right behind it. A line that stops its script (a
 // failed or cancelled transfer, a file that cannot be opened, "quit", ESC at
 // a pause) stops every script on the stack.
-void stepScripts(Console& console, SerialPort* port) {
-    for (int lines = 0; console.script != nullptr; ++lines) {
-        if (lines == MaxLinesPerStep || (lines > 0 && console.state == Typing)) {
-            console.scriptRunning = true;
+void ScriptRunner::step(SerialPort* port) {
+    for (int lines = 0; script_ != nullptr; ++lines) {
+        if (lines == MaxLinesPerStep || (lines > 0 && console_.state == Typing)) {
+            scriptRunning_ = true;
             return;
         }
-        ScriptFile* current = console.script;
-        const bool goOn = current->runNextLine(port, console);
-        ScriptFile* called = current->takeCalled();
-        if (!goOn && !current->atEnd) {
-            if (called != nullptr) release(called);
-            endAll(console);
+        const bool goOn = script_->runNextLine(port, console_);
+        Owned<ScriptFile> called = script_->takeCalled();
+        if (!goOn && !script_->atEnd) {
+            stopAll();
             return;
         }
         if (called != nullptr) {
-            console.callers.push_back(current);
-            console.script = called;
+            callers_.push_back(std::move(script_));
+            script_ = std::move(called);
             continue;
         }
         if (goOn) {
-            console.scriptRunning = true;
+            scriptRunning_ = true;
             return;
         }
-        release(current);
-        console.script = nullptr;
-        if (!console.callers.empty()) {
-            console.script = console.callers.back();
-            console.callers.pop_back();
+        script_.reset();
+        if (!callers_.empty()) {
+            script_ = std::move(callers_.back());
+            callers_.pop_back();
         }
     }
-    console.scriptRunning = false;
+    scriptRunning_ = false;
 }
-
-}  // namespace
-
-bool Console::startScript(const char* path, std::int32_t depth, SerialPort* portIn) {
-    // A new script replaces whatever runs, callers included.
-    endScripts();
-    scriptRunning = true;
-    auto* next = new ScriptFile;
-    if (!next->open(path, depth)) {
-        delete next;
-        print("cannot open file\n");
-        sendChar(keys::Enter);
-        state = Typing;
-        scriptRunning = false;
-        return false;
-    }
-    script = next;
-    stepScripts(*this, portIn);
-    return scriptRunning;
-}
-
-void Console::advanceScript() {
-    if (!scriptRunning) {
-        return;
-    }
-    // Called at a monitor prompt: nothing of this step has been sent yet.
-    state = AtPrompt;
-    stepScripts(*this, port);
-}
-
-void Console::endScripts() { endAll(*this); }

@@ -1,8 +1,12 @@
 // dload and dsave: raw bytes between a host file and target memory.
+#include "transfer/data_commands.h"
+
 #include <new>
+#include <utility>
 
 #include "console/console.h"
 #include "transfer/data_file_job.h"
+#include "transfer/foreground_wait.h"
 
 namespace {
 
@@ -12,41 +16,23 @@ constexpr std::uint32_t HighestLoadAddress = 0x801FFFFF;
 
 }  // namespace
 
-bool Console::dload(const char* path, std::uint32_t address, SerialPort* portIn) {
-    starsShown = 0;
-    auto* job = new (std::nothrow) DataFileJob;
-    const char* failure = nullptr;
-    if (job == nullptr || !job->openFile(path)) {
-        failure = "cannot open file\n";
-    } else if (address < LowestLoadAddress || address > HighestLoadAddress) {
-        failure = "invalid address\n";
-    } else if (!job->sendFile(portIn, address)) {
-        failure = "cannot send file\n";
+bool dload(Console& console, const char* path, std::uint32_t address, SerialPort* port) {
+    console.starsShown = 0;
+    Owned<DataFileJob> job(new (std::nothrow) DataFileJob);
+    if (job == nullptr || !job->openFile(path)) return console.refuse("cannot open file\n");
+    if (address < LowestLoadAddress || address > HighestLoadAddress) {
+        return console.refuse("invalid address\n");
     }
-    if (failure == nullptr) return foregroundWait(job);
-
-    print(failure);
-    state = Typing;
-    sendChar(keys::Enter);
-    discardJob(job);
-    return false;
+    if (!job->sendFile(port, address)) return console.refuse("cannot send file\n");
+    return foregroundWait(console, std::move(job));
 }
 
-bool Console::dsave(const char* path, std::uint32_t address, std::uint32_t length,
-                    SerialPort* portIn) {
-    starsShown = 0;
-    auto* job = new (std::nothrow) DataFileJob;
-    const char* failure = nullptr;
-    if (job == nullptr || !job->openForWrite(path)) {
-        failure = "cannot open file\n";
-    } else if (!job->receiveFile(portIn, address, length)) {
-        failure = "cannot receive file";  // the monitor's answer follows on this line
-    }
-    if (failure == nullptr) return foregroundWait(job);
-
-    print(failure);
-    sendChar(keys::Enter);
-    state = Typing;
-    discardJob(job);
-    return false;
+bool dsave(Console& console, const char* path, std::uint32_t address, std::uint32_t length,
+           SerialPort* port) {
+    console.starsShown = 0;
+    Owned<DataFileJob> job(new (std::nothrow) DataFileJob);
+    if (job == nullptr || !job->openForWrite(path)) return console.refuse("cannot open file\n");
+    // The monitor's answer follows on this line.
+    if (!job->receiveFile(port, address, length)) return console.refuse("cannot receive file");
+    return foregroundWait(console, std::move(job));
 }

@@ -1,10 +1,9 @@
-// The main thread's side of a running transfer: progress stars, ESC to
-// cancel, and the tidying up once the worker has ended.
+#include "transfer/foreground_wait.h"
+
 #include "console/console.h"
 #include "platform/keyboard.h"
 #include "platform/terminal.h"
 #include "transfer/block_codec.h"
-#include "transfer/transfer_job.h"
 
 namespace {
 
@@ -15,41 +14,33 @@ constexpr std::uint32_t PollCycleMs = 200;
 
 }  // namespace
 
-bool Console::waitForJob(TransferJob* job) {
-    if (job->waitFinished(FinishPollMs)) {
-        print("\n");
+bool waitForJob(Console& console, TransferJob& job) {
+    if (job.waitFinished(FinishPollMs)) {
+        console.print("\n");
         // The worker prints nothing; its outcome is told here, once it ended.
-        if (!job->workerSucceeded()) print("transfer failed\n");
-        sendChar(keys::Enter);
+        if (!job.workerSucceeded()) console.print("transfer failed\n");
+        console.handBack();
         return true;
     }
-    const auto blocksDone = static_cast<std::int32_t>(job->bytesDone() / BlockSize);
-    for (; starsShown < blocksDone; ++starsShown) print("*");
+    const auto blocksDone = static_cast<std::int32_t>(job.bytesDone() / BlockSize);
+    for (; console.starsShown < blocksDone; ++console.starsShown) console.print("*");
     return false;
 }
 
-bool Console::foregroundWait(TransferJob* job) {
-    state = Transferring;
+bool foregroundWait(Console& console, Owned<TransferJob> job) {
+    console.state = Transferring;
     for (;;) {
-        if (waitForJob(job)) {
-            state = Typing;
-            const bool succeeded = job->workerSucceeded();
-            job->close();
-            delete job;
-            return succeeded;
-        }
+        if (waitForJob(console, *job)) return job->workerSucceeded();
         job->waitFinished(PollCycleMs);
         bool cancel = platform::terminationRequested();
         // Nothing typed reaches the target during a transfer; only ESC counts.
-        while (!cancel && keyboard.keyWaiting()) {
-            cancel = keyboard.readKey() == keys::Escape;
+        while (!cancel && console.keyboard().keyWaiting()) {
+            cancel = console.keyboard().readKey() == keys::Escape;
         }
         if (cancel) {
             job->cancelAndWait();
-            print("\n");
-            job->close();
-            state = Typing;
-            delete job;
+            console.print("\n");
+            console.state = Typing;
             return false;
         }
     }

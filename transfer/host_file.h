@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/host_file_io.h"
 
@@ -23,3 +24,16 @@ public:
 
     platform::FileHandle handle = platform::InvalidFile;
 };
+
+// Closes the file when it was opened, then deletes the object: the one way
+// an owner lets go of a job or a script, whichever way out it takes.
+struct CloseThenDelete {
+    void operator()(HostFile* file) const {
+        if (file->isOpen()) file->close();
+        delete file;
+    }
+};
+
+// A host file held by its one owner.
+template <typename File>
+using Owned = std::unique_ptr<File, CloseThenDelete>;

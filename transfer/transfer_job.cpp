@@ -66,9 +66,3 @@ void TransferJob::addBytes(std::uint32_t count) {
     std::lock_guard<std::mutex> guard(lock);
     byteCount += count;
 }
-
-void discardJob(TransferJob* job) {
-    if (job == nullptr) return;
-    if (job->isOpen()) job->close();
-    delete job;
-}

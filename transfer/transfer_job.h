@@ -61,7 +61,3 @@ private:
     bool cancelRequested = false;
     std::uint32_t byteCount = 0;
 };
-
-// Closes the job's file when it was opened and deletes the job; for the ways
-// out of a command before its worker started. A null job is fine.
-void discardJob(TransferJob* job);

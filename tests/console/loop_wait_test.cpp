@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "console/console.h"
@@ -22,18 +20,35 @@ namespace {
 
 using ms = std::chrono::milliseconds;
 
+// Stands in for a running script of lines "l0\n", "l1\n", ...: the first
+// goes out when it starts, each further one at a monitor prompt.
+class NumberedLines final : public RecordingCommands {
+public:
+    using RecordingCommands::RecordingCommands;
+    bool startScript(const char*, std::int32_t, SerialPort*) override {
+        sendNext();
+        return true;
+    }
+    void promptArrived() override { sendNext(); }
+
+private:
+    void sendNext() {
+        const std::string text = "l" + std::to_string(next++) + "\n";
+        console.port->write(text.data(), static_cast<std::int32_t>(text.size()));
+    }
+    int next = 0;
+};
+
 class LoopOnLine : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(pipe2(keyPipe, O_CLOEXEC), 0);
         keyboard = std::make_unique<TerminalKeyboard>(keyPipe[0]);
         ASSERT_TRUE(port.open(line.path.c_str(), 115200));
-        scriptPath = (std::filesystem::temp_directory_path() /
-                      ("tolvanis-loop-" + std::to_string(getpid()) + ".txt")).string();
-        std::ofstream(scriptPath) << "l0\nl1\nl2\nl3\nl4\nl5\nl6\nl7\n";
         console = std::make_unique<Console>(*keyboard, screen, host);
+        lines = std::make_unique<NumberedLines>(*console);
         loop = std::thread([this] {
-            console->run(&port, true, scriptPath.c_str());
+            console->run(&port, true, "script");
             ended = true;
         });
         ASSERT_EQ(line.receive(3), "l0\n");
@@ -52,7 +67,6 @@ protected:
         port.close();
         ::close(keyPipe[0]);
         ::close(keyPipe[1]);
-        std::filesystem::remove(scriptPath);
     }
     void press(const std::string& bytes) const {
         ASSERT_EQ(::write(keyPipe[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -72,7 +86,7 @@ protected:
     fakes::ScreenText screen;
     fakes::Host host;
     std::unique_ptr<Console> console;
-    std::string scriptPath;
+    std::unique_ptr<NumberedLines> lines;
     std::thread loop;
     std::atomic<bool> ended{false};
 };
@@ -115,20 +129,20 @@ TEST_F(LoopOnLine, AKeyWakesTheLoopOnASilentLine) {
 }
 
 TEST(ConsoleLoop, APastedLineDoesNotHoldBackTheTargetsOutput) {
-    RecordingConsole console;
-    console.wire.chunks = {"out"};
-    console.keys.type(std::string(200, 'p'));
+    ConsoleRig rig;
+    rig.wire.chunks = {"out"};
+    rig.keys.type(std::string(200, 'p'));
     std::size_t keysLeftAtFirstRead = 0;
-    console.wire.beforeRead = [&](int read) {
-        if (read == 1) keysLeftAtFirstRead = console.keys.queue.size();
-        if (console.keys.queue.empty()) console.keys.type({0, 68, 0, 60});
+    rig.wire.beforeRead = [&](int read) {
+        if (read == 1) keysLeftAtFirstRead = rig.keys.queue.size();
+        if (rig.keys.queue.empty()) rig.keys.type({0, 68, 0, 60});
     };
-    console.run(&console.wire, false, "");
+    rig.console.run(&rig.wire, false, "");
     // The target's output was read while most of the paste still waited,
     // and every key went out in order.
     EXPECT_GT(keysLeftAtFirstRead, 100u);
-    EXPECT_EQ(console.wire.written, std::string(200, 'p'));
-    EXPECT_EQ(console.screen.text, "out");
+    EXPECT_EQ(rig.wire.written, std::string(200, 'p'));
+    EXPECT_EQ(rig.screen.text, "out");
 }
 
 }  // namespace

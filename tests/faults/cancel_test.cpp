@@ -5,6 +5,7 @@
 // cancel prints "\n", sends no carriage return and makes the command give
 // false.
 #include "faults/fault_rig.h"
+#include "loader/load_command.h"
 #include "tests/loader/loader_files.h"
 
 namespace faults {
@@ -34,8 +35,8 @@ void expectCancelBeforeAcknowledgement(bool save) {
     });
     const std::string source = folder.write("in.bin", randomBytes(5000, 41));
     const std::string saved = folder.write("out.bin", randomBytes(100, 42));
-    const bool result = save ? rig.console.dsave(saved.c_str(), Base, 5000, &rig.sim.port)
-                             : rig.console.dload(source.c_str(), Base, &rig.sim.port);
+    const bool result = save ? dsave(rig.console, saved.c_str(), Base, 5000, &rig.sim.port)
+                             : dload(rig.console, source.c_str(), Base, &rig.sim.port);
     far.join();
     EXPECT_FALSE(result);
     EXPECT_TRUE(rig.keys.escTaken.load());
@@ -67,8 +68,8 @@ TEST(Cancel, EscBetweenBlocksKeepsWhatTheTargetConfirmed) {
         const sim::Direction acks = save ? sim::Direction::ToTarget : sim::Direction::FromTarget;
         rig.keys.escWhen = [&] { return countOf(rig.sim.target.bytes(acks), AckByte) >= 2; };
         const std::string saved = folder.file("out.bin");
-        const bool result = save ? rig.console.dsave(saved.c_str(), Base, Blocks * BlockSize, &rig.sim.port)
-                                 : rig.console.dload(source.c_str(), Base, &rig.sim.port);
+        const bool result = save ? dsave(rig.console, saved.c_str(), Base, Blocks * BlockSize, &rig.sim.port)
+                                 : dload(rig.console, source.c_str(), Base, &rig.sim.port);
         EXPECT_FALSE(result);
         EXPECT_TRUE(screenIs(rig.screen(), "\n")) << rig.screen();
         const Bytes wire = rig.sent();
@@ -135,7 +136,7 @@ TEST(Cancel, EscWhileTheExchangeClosesLetsItFinish) {
     HoldingPort worker(rig.sim.port, rig.keys,
                        [&](const std::string& written) { return written.size() == blocksEnd; });
     rig.keys.escWhen = [&] { return worker.holding.load(); };
-    EXPECT_FALSE(rig.console.dload(source.c_str(), Base, &worker));
+    EXPECT_FALSE(dload(rig.console, source.c_str(), Base, &worker));
     EXPECT_TRUE(rig.keys.escTaken.load());
     EXPECT_TRUE(screenIs(rig.screen(), "\n")) << rig.screen();
     // The exchange was closed as usual, and nothing came after it.
@@ -162,7 +163,7 @@ TEST(Cancel, EscDuringTheStartRegistersTakesEffectAfterThem) {
         return written.find("sr epc") != std::string::npos && written.ends_with("\r");
     });
     rig.keys.escWhen = [&] { return worker.holding.load(); };
-    EXPECT_FALSE(rig.console.load(path.c_str(), &worker));
+    EXPECT_FALSE(load(rig.console, path.c_str(), &worker));
     EXPECT_TRUE(rig.keys.escTaken.load());
     EXPECT_TRUE(screenIs(rig.screen().substr(16), "\n")) << rig.screen();
     EXPECT_EQ(rig.screen().substr(0, 16), "QORA-EXE format\n");

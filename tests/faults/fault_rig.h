@@ -20,6 +20,7 @@
 #include "console/console.h"
 #include "platform/keyboard.h"
 #include "sim/monitor.h"
+#include "transfer/data_commands.h"
 #include "transfer/block_codec.h"
 #include "transfer/sim_console.h"
 #include "transfer/temp_file.h"

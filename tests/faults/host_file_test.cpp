@@ -20,7 +20,7 @@ TEST(HostFile, DsaveIntoAPathThatCannotBeCreatedIsRefusedBeforeTheExchange) {
     for (const std::string& path : paths) {
         rig.sim.settle();
         rig.console.state = AtPrompt;
-        EXPECT_FALSE(rig.console.dsave(path.c_str(), Base, 4096, &rig.sim.port)) << path;
+        EXPECT_FALSE(dsave(rig.console, path.c_str(), Base, 4096, &rig.sim.port)) << path;
         EXPECT_EQ(rig.screen(), "cannot open file\n") << path;
         EXPECT_EQ(rig.sent(), (Bytes{CarriageReturn})) << path;
         EXPECT_EQ(rig.console.state, Typing);

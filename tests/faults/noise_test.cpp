@@ -16,14 +16,14 @@ void expectCleanRoundTrip(const sim::Options& options) {
     const auto length = std::uint32_t(data.size());
     FaultRig rig(options);
 
-    ASSERT_TRUE(rig.console.dload(source.c_str(), Base, &rig.sim.port)) << rig.screen();
+    ASSERT_TRUE(dload(rig.console, source.c_str(), Base, &rig.sim.port)) << rig.screen();
     EXPECT_TRUE(screenIs(rig.screen(), "\n")) << rig.screen();
     EXPECT_EQ(rig.sent(), (dloadWire(data) + Bytes{CarriageReturn}));
     EXPECT_EQ(rig.memory(length), data);
 
     rig.sim.settle();
     const std::string saved = folder.file("out.bin");
-    ASSERT_TRUE(rig.console.dsave(saved.c_str(), Base, length, &rig.sim.port)) << rig.screen();
+    ASSERT_TRUE(dsave(rig.console, saved.c_str(), Base, length, &rig.sim.port)) << rig.screen();
     EXPECT_TRUE(screenIs(rig.screen(), "\n")) << rig.screen();
     EXPECT_EQ(rig.sent(), (dsaveWire(length) + Bytes{CarriageReturn}));
     EXPECT_EQ(TempFolder::read(saved), data);
@@ -68,7 +68,7 @@ TEST(Noise, AByteRightAfterBinaryIsTakenAsTheFirstBlocksReply) {
         if (!hostSent(twice + bytesOf("\r"))) return;
         target.say("end binary\r\r\n>> ");
     });
-    const bool result = rig.console.dload(source.c_str(), Base, &rig.sim.port);
+    const bool result = dload(rig.console, source.c_str(), Base, &rig.sim.port);
     far.join();
     // The stray byte was a refusal: the block went out a second time.
     EXPECT_TRUE(result);
@@ -97,7 +97,7 @@ TEST(Noise, AByteRightAfterBinaryShiftsTheReceivedBlocksUntilTheHostGivesUp) {
         if (seen) target.say("Z");
     });
     const std::string saved = folder.file("out.bin");
-    const bool result = rig.console.dsave(saved.c_str(), Base, BlockSize, &rig.sim.port);
+    const bool result = dsave(rig.console, saved.c_str(), Base, BlockSize, &rig.sim.port);
     far.join();
     // First try: 'Z' and 2047 ones against a checksum byte of 1; then the
     // real checksum (0) and 2047 ones against 1, twice.

@@ -23,7 +23,7 @@ TEST(Refusals, NToEveryBlockAbandonsTheExchangeAfterThreeTries) {
     const Bytes data = randomBytes(2 * BlockSize, 21);
     const std::string source = folder.write("in.bin", data);
     FaultRig rig(refusing(1'000'000));
-    EXPECT_FALSE(rig.console.dload(source.c_str(), Base, &rig.sim.port));
+    EXPECT_FALSE(dload(rig.console, source.c_str(), Base, &rig.sim.port));
     EXPECT_EQ(rig.screen(), "\ntransfer failed\n");
     const Bytes first = wireBlock(data, 0);
     EXPECT_EQ(rig.sent(), (dloadOpening(2 * BlockSize) + first + first + first +
@@ -38,7 +38,7 @@ TEST(Refusals, NTwiceThenYSendsTheSameBlockThreeTimesAndGoesOn) {
     const Bytes data = randomBytes(2 * BlockSize + 10, 22);
     const std::string source = folder.write("in.bin", data);
     FaultRig rig(refusing(2));
-    EXPECT_TRUE(rig.console.dload(source.c_str(), Base, &rig.sim.port));
+    EXPECT_TRUE(dload(rig.console, source.c_str(), Base, &rig.sim.port));
     EXPECT_TRUE(screenIs(rig.screen(), "\n")) << rig.screen();
     const Bytes first = wireBlock(data, 0);
     EXPECT_EQ(rig.sent(), (dloadOpening(std::uint32_t(data.size())) + first + first + first +
@@ -58,7 +58,7 @@ TEST(Refusals, BadChecksumsAreAskedForAgainUpToThreeTimes) {
         FaultRig rig(spoiling(spoiled));
         rig.sim.target.writeMemory(Base, memory);
         const std::string saved = folder.file("out" + std::to_string(spoiled) + ".bin");
-        EXPECT_TRUE(rig.console.dsave(saved.c_str(), Base, length, &rig.sim.port)) << spoiled;
+        EXPECT_TRUE(dsave(rig.console, saved.c_str(), Base, length, &rig.sim.port)) << spoiled;
         EXPECT_TRUE(screenIs(rig.screen(), "\n")) << rig.screen();
         Bytes wire = dsaveOpening(length);
         for (int i = 0; i < spoiled; ++i) wire += again;
@@ -69,7 +69,7 @@ TEST(Refusals, BadChecksumsAreAskedForAgainUpToThreeTimes) {
     FaultRig rig(spoiling(3));
     rig.sim.target.writeMemory(Base, memory);
     const std::string saved = folder.file("out3.bin");
-    EXPECT_FALSE(rig.console.dsave(saved.c_str(), Base, length, &rig.sim.port));
+    EXPECT_FALSE(dsave(rig.console, saved.c_str(), Base, length, &rig.sim.port));
     EXPECT_EQ(rig.screen(), "\ntransfer failed\n");
     EXPECT_EQ(rig.sent(), (dsaveOpening(length) + again + again + again +
                               Bytes{AbortByte, CarriageReturn}));

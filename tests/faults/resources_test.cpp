@@ -69,7 +69,7 @@ TEST(Resources, AThousandTransfersLeaveNoDescriptorOrThreadBehind) {
     // A first transfer outside the count: what the first one sets up once is
     // no leak. The monitor's prompts after each exchange stay on the line; the
     // next command's echo and its wait for "binary\r" read past them.
-    ASSERT_TRUE(sim.console.dload(source.c_str(), Base, &sim.port));
+    ASSERT_TRUE(dload(sim.console, source.c_str(), Base, &sim.port));
 
     const long descriptorsBefore = openDescriptors();
     const long threadsBefore = threadCount();
@@ -78,8 +78,8 @@ TEST(Resources, AThousandTransfersLeaveNoDescriptorOrThreadBehind) {
     for (int i = 0; i < Transfers; ++i) {
         sim.screen.text.clear();
         const bool ok = i % DsaveEvery == DsaveEvery - 1
-                            ? sim.console.dsave(saved.c_str(), Base, 16, &sim.port)
-                            : sim.console.dload(source.c_str(), Base, &sim.port);
+                            ? dsave(sim.console, saved.c_str(), Base, 16, &sim.port)
+                            : dload(sim.console, source.c_str(), Base, &sim.port);
         if (!ok || sim.screen.text != "\n") ++failures;
     }
     const auto took = std::chrono::steady_clock::now() - started;

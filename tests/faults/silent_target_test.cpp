@@ -28,7 +28,7 @@ TEST(SilentTarget, FromTheStartNothingButTheFirstCommandByteGoesOut) {
     const std::string saved = folder.write("out.bin", randomBytes(500, 2));
     {
         FaultRig rig(silentAfterSent(0));
-        EXPECT_FALSE(rig.console.dload(source.c_str(), Base, &rig.sim.port));
+        EXPECT_FALSE(dload(rig.console, source.c_str(), Base, &rig.sim.port));
         EXPECT_EQ(rig.screen(), "\ntransfer failed\n");
         EXPECT_EQ(rig.sent(), bytesOf("B\r")) << "no echo: the command stops at its first byte";
         EXPECT_EQ(rig.console.state, Typing);
@@ -36,7 +36,7 @@ TEST(SilentTarget, FromTheStartNothingButTheFirstCommandByteGoesOut) {
     }
     {
         FaultRig rig(silentAfterSent(0));
-        EXPECT_FALSE(rig.console.dsave(saved.c_str(), Base, 3000, &rig.sim.port));
+        EXPECT_FALSE(dsave(rig.console, saved.c_str(), Base, 3000, &rig.sim.port));
         EXPECT_EQ(rig.screen(), "\ntransfer failed\n");
         EXPECT_EQ(rig.sent(), bytesOf("B\r"));
         EXPECT_TRUE(TempFolder::read(saved).empty()) << "the old file is emptied all the same";
@@ -50,7 +50,7 @@ TEST(SilentTarget, AfterTheEchoTheAcknowledgementIsAwaitedOnceAndNoHeaderFollows
     const long echoed = greetingLength() + CommandEchoLength;
     {
         FaultRig rig(silentAfterSent(echoed));
-        EXPECT_FALSE(rig.console.dload(source.c_str(), Base, &rig.sim.port));
+        EXPECT_FALSE(dload(rig.console, source.c_str(), Base, &rig.sim.port));
         EXPECT_EQ(rig.screen(), "\ntransfer failed\n");
         EXPECT_EQ(rig.sent(), bytesOf("BWR\r\r"));
         EXPECT_EQ(rig.memory(3000), Bytes(3000, 0));
@@ -58,7 +58,7 @@ TEST(SilentTarget, AfterTheEchoTheAcknowledgementIsAwaitedOnceAndNoHeaderFollows
     {
         FaultRig rig(silentAfterSent(echoed));
         const std::string saved = folder.file("out.bin");
-        EXPECT_FALSE(rig.console.dsave(saved.c_str(), Base, 3000, &rig.sim.port));
+        EXPECT_FALSE(dsave(rig.console, saved.c_str(), Base, 3000, &rig.sim.port));
         EXPECT_EQ(rig.screen(), "\ntransfer failed\n");
         EXPECT_EQ(rig.sent(), bytesOf("BRD\r\r"));
         EXPECT_TRUE(std::filesystem::exists(saved));
@@ -73,7 +73,7 @@ TEST(SilentTarget, InTheMiddleOfASentBlockTheFirstBlockStaysInMemory) {
     // The monitor stops listening 1000 bytes into the second block.
     const long received = long(dloadOpening(0).size()) + (BlockSize + 2) + 1 + 1000;
     FaultRig rig(silentAfterReceived(received));
-    EXPECT_FALSE(rig.console.dload(source.c_str(), Base, &rig.sim.port));
+    EXPECT_FALSE(dload(rig.console, source.c_str(), Base, &rig.sim.port));
     EXPECT_TRUE(screenIs(rig.screen(), "\ntransfer failed\n")) << rig.screen();
     // The whole second block goes out, then its reply never comes: no retry,
     // no abort byte.
@@ -91,7 +91,7 @@ TEST(SilentTarget, InTheMiddleOfAReceivedBlockTheFileKeepsTheWholeBlocksBefore) 
     FaultRig rig(silentAfterSent(sent));
     rig.sim.target.writeMemory(Base, memory);
     const std::string saved = folder.file("out.bin");
-    EXPECT_FALSE(rig.console.dsave(saved.c_str(), Base, 3 * BlockSize, &rig.sim.port));
+    EXPECT_FALSE(dsave(rig.console, saved.c_str(), Base, 3 * BlockSize, &rig.sim.port));
     EXPECT_TRUE(screenIs(rig.screen(), "\ntransfer failed\n")) << rig.screen();
     // The half block is neither answered nor asked for again.
     EXPECT_EQ(rig.sent(), (dsaveOpening(3 * BlockSize) + Bytes{BlockStartByte, AckByte, BlockStartByte} +

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "console/console.h"
+#include "loader/load_command.h"
 #include "tests/loader/loader_files.h"
 #include "tests/support/fakes.h"
 
@@ -22,7 +23,7 @@ struct Refusal : ::testing::Test {
 
 TEST_F(Refusal, MissingFile) {
     console.starsShown = 7;
-    EXPECT_FALSE(console.load(dir.file("missing.exe").c_str(), &line));
+    EXPECT_FALSE(load(console, dir.file("missing.exe").c_str(), &line));
     EXPECT_EQ("file not found\n", screen.text);
     EXPECT_EQ("\r", line.written);
     EXPECT_EQ(Typing, console.state);
@@ -43,7 +44,7 @@ TEST_F(Refusal, UnknownFormat) {
         screen.text.clear();
         line.written.clear();
         console.state = AtPrompt;
-        EXPECT_FALSE(console.load(dir.write("a.bin", image).c_str(), &line));
+        EXPECT_FALSE(load(console, dir.write("a.bin", image).c_str(), &line));
         EXPECT_EQ("unknown format\n", screen.text);
         EXPECT_EQ("\r", line.written);
         EXPECT_EQ(Typing, console.state);
@@ -78,7 +79,7 @@ TEST_F(Refusal, HeadersThatCannotBeUsed) {
         console.state = AtPrompt;
         const auto openBefore = std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
                                               std::filesystem::directory_iterator());
-        EXPECT_FALSE(console.load(dir.write(c.name, c.image).c_str(), &line));
+        EXPECT_FALSE(load(console, dir.write(c.name, c.image).c_str(), &line));
         EXPECT_EQ(std::string(c.format) + "cannot open file\n", screen.text);
         EXPECT_EQ("\r", line.written);
         EXPECT_EQ(Typing, console.state);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "console/console.h"
+#include "loader/load_command.h"
 #include "loader/ecoff_file_job.h"
 #include "serial/serial_port.h"
 #include "sim/sim_target.h"
@@ -105,7 +106,7 @@ TEST_F(SimLoad, ExeDataLandsAtItsAddressAndTheRegistersAreSet) {
     layout.data = loadertest::pattern(3 * 2048 + 100, 7);
     const std::string path = dir.write("prog.exe", loadertest::exeImage(layout));
 
-    EXPECT_TRUE(console.load(path.c_str(), &port));
+    EXPECT_TRUE(load(console, path.c_str(), &port));
     EXPECT_EQ(Typing, console.state);
     EXPECT_EQ(0u, screen.text.find("QORA-EXE format\n"));
     EXPECT_EQ('\n', screen.text.back());
@@ -140,7 +141,7 @@ TEST_F(SimLoad, EmptyExeStillOpensAnExchangeAndSetsTheRegisters) {
     layout.loadAddress = 0x80030000;
     const std::string path = dir.write("empty.exe", loadertest::exeImage(layout));
 
-    EXPECT_TRUE(console.load(path.c_str(), &port));
+    EXPECT_TRUE(load(console, path.c_str(), &port));
     const auto headers = exchangeHeaders();
     ASSERT_EQ(1u, headers.size());
     EXPECT_EQ(0x80030000u, headers[0].first);
@@ -162,10 +163,10 @@ TEST_F(SimLoad, HeaderBytesOutsideTheFieldsDoNotChangeTheWire) {
     layout.filler = 0x5A;
     const std::string noisy = dir.write("noisy.exe", loadertest::exeImage(layout));
 
-    ASSERT_TRUE(console.load(plain.c_str(), &port));
+    ASSERT_TRUE(load(console, plain.c_str(), &port));
     const std::string first = wireEndingWith("sr sp 801ffff0\r\r");
     target->clearTranscript();
-    ASSERT_TRUE(console.load(noisy.c_str(), &port));
+    ASSERT_TRUE(load(console, noisy.c_str(), &port));
     const std::string second = wireEndingWith("sr sp 801ffff0\r\r");
     EXPECT_EQ(first.size(), second.size());
     EXPECT_TRUE(first == second);
@@ -178,7 +179,7 @@ TEST_F(SimLoad, ExeShorterThanItsLoadSizeIsRefusedBeforeAnythingIsSent) {
     layout.loadSize = 5000;
     const std::string path = dir.write("short.exe", loadertest::exeImage(layout));
 
-    EXPECT_FALSE(console.load(path.c_str(), &port));
+    EXPECT_FALSE(load(console, path.c_str(), &port));
     EXPECT_EQ(screen.text, "QORA-EXE format\ncannot open file\n");
     EXPECT_EQ(Typing, console.state);
     // The carriage return reaches the target's thread a little later.
@@ -195,7 +196,7 @@ TEST_F(SimLoad, NoPromptAfterTheExchangeMeansNoRegisters) {
     layout.data = loadertest::pattern(500, 9);
     const std::string path = dir.write("prog.exe", loadertest::exeImage(layout));
 
-    EXPECT_FALSE(console.load(path.c_str(), &port));
+    EXPECT_FALSE(load(console, path.c_str(), &port));
     EXPECT_NE(std::string::npos, screen.text.find("transfer failed\n"));
     EXPECT_EQ(std::string::npos, sentToTarget().find("sr "));
     expectMemory(0x80010000, layout.data);
@@ -212,7 +213,7 @@ TEST_F(SimLoad, EscapeStopsALongLoad) {
     keys.type({'x', keys::Escape});
 
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(console.load(path.c_str(), &port));
+    EXPECT_FALSE(load(console, path.c_str(), &port));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1000));
     EXPECT_EQ(Typing, console.state);
     EXPECT_EQ("QORA-EXE format\n", screen.text.substr(0, 16));
@@ -251,7 +252,7 @@ TEST_F(SimLoad, EcoffSendsEachLoadableSectionInTableOrder) {
     const EcoffLayout layout = mixedSections();
     const std::string path = dir.write("prog.ecoff", loadertest::ecoffImage(layout));
 
-    EXPECT_TRUE(console.load(path.c_str(), &port));
+    EXPECT_TRUE(load(console, path.c_str(), &port));
     EXPECT_EQ(0u, screen.text.find("kembri format\n"));
     EXPECT_EQ(std::string::npos, screen.text.find("failed"));
 
@@ -293,7 +294,7 @@ TEST_F(SimLoad, EcoffWithoutSectionsOnlySetsTheRegisters) {
 
     // With no exchange there is no prompt after one: the register sequence
     // has nothing to start on and sends nothing.
-    EXPECT_FALSE(console.load(path.c_str(), &port));
+    EXPECT_FALSE(load(console, path.c_str(), &port));
     EXPECT_NE(std::string::npos, screen.text.find("transfer failed\n"));
     EXPECT_EQ("\r", wireEndingWith("\r"));
 
@@ -301,7 +302,7 @@ TEST_F(SimLoad, EcoffWithoutSectionsOnlySetsTheRegisters) {
     target->clearTranscript();
     drainLine();
     target->say(">>");
-    EXPECT_TRUE(console.load(path.c_str(), &port));
+    EXPECT_TRUE(load(console, path.c_str(), &port));
     const std::string wire = wireEndingWith("sr sp 801ffff0\r\r");
     EXPECT_EQ(std::string::npos, wire.find("BWR"));
     EXPECT_EQ(0, target->exchangesCompleted());
@@ -319,7 +320,7 @@ TEST_F(SimLoad, EcoffSectionRunningPastTheFileEndIsRefusedBeforeAnythingIsSent) 
     layout.sections.push_back(section(".sdata", 0x200, 0x80030000, {}));
     const std::string path = dir.write("cut.ecoff", loadertest::ecoffImage(layout));
 
-    EXPECT_FALSE(console.load(path.c_str(), &port));
+    EXPECT_FALSE(load(console, path.c_str(), &port));
     EXPECT_EQ(screen.text, "kembri format\ncannot open file\n");
     EXPECT_EQ(Typing, console.state);
     // The carriage return reaches the target's thread a little later.
@@ -345,7 +346,7 @@ TEST_F(SimLoad, ElfSendsEachSegmentsFileBytesToItsPhysicalAddress) {
     const std::string path = dir.write("prog.elf", loadertest::elfImage(layout));
     target->writeMemory(0x80070000 + 2100, Bytes(16, 0xA5));
 
-    EXPECT_TRUE(console.load(path.c_str(), &port));
+    EXPECT_TRUE(load(console, path.c_str(), &port));
     EXPECT_EQ(0u, screen.text.find("ELF format\n"));
     EXPECT_EQ(std::string::npos, screen.text.find("failed"));
 

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "console/console.h"
+#include "loader/load_command.h"
 #include "serial/serial_port.h"
 #include "sim/sim_target.h"
 #include "tests/loader/loader_files.h"
@@ -83,7 +84,7 @@ protected:
             }
         }
 
-        EXPECT_TRUE(console.load(ecoff.c_str(), &port));
+        EXPECT_TRUE(load(console, ecoff.c_str(), &port));
         EXPECT_EQ(0u, screen.text.find("kembri format\n"));
         EXPECT_EQ(std::string::npos, screen.text.find("failed"));
 

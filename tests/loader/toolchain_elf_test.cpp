@@ -5,6 +5,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "loader/load_command.h"
 #include "serial/serial_port.h"
 #include "sim/sim_target.h"
 #include "tests/loader/loader_files.h"
@@ -46,7 +47,7 @@ Board loadIntoFreshBoard(const std::string& file) {
     Console console{keys, screen, host};
     console.port = &port;
     loadertest::drainPort(port);
-    board.loaded = console.load(file.c_str(), &port);
+    board.loaded = load(console, file.c_str(), &port);
     board.screen = screen.text;
     board.exchanges = target.exchangesCompleted();
     board.memory = target.readMemory(ProgramArea, ProgramAreaSize);

@@ -51,9 +51,7 @@ bool asksForShell(const std::string& line) {
 void runAll(Rig& rig, ScriptFile& file, int bound) {
     for (int i = 0; i < bound; ++i) {
         file.runNextLine(&rig.port, rig.console);
-        if (ScriptFile* called = file.takeCalled()) {
-            Rig::release(called);
-        }
+        file.takeCalled().reset();
     }
 }
 
@@ -71,7 +69,7 @@ TEST(ScriptFuzz, SingleLinesDoOnlyWhatTheyAsk) {
         ScriptFile file;
         ASSERT_TRUE(file.open(path.c_str(), 0));
         file.runNextLine(&rig.port, rig.console);
-        if (ScriptFile* called = file.takeCalled()) Rig::release(called);
+        file.takeCalled().reset();
         file.close();
 
         SCOPED_TRACE(::testing::PrintToString(line));

@@ -15,7 +15,7 @@ namespace {
 // Starts a script whose first line is the one under test; returns whether
 // the script goes on.
 bool runFirst(Rig& rig, const std::string& content) {
-    return rig.console.startScript(rig.file("s.txt", content).c_str(), 0, &rig.port);
+    return rig.scripts.start(rig.file("s.txt", content).c_str(), 0, &rig.port);
 }
 
 TEST(LocalLines, WhereTheWordStands) {
@@ -113,9 +113,9 @@ TEST(LocalLines, CommandsRunInTableOrderAndTheLastResultCounts) {
     EXPECT_EQ(quitting.host.beeps, 1);
 
     Rig helped;  // a false transfer, then a command that gives true
-    helped.console.result = false;
+    helped.commands.result = false;
     EXPECT_TRUE(runFirst(helped, "local load prog.exe help\nnext\n"));
-    EXPECT_EQ(helped.console.transfers, (Texts{"load:prog.exe"}));
+    EXPECT_EQ(helped.commands.calls, (Texts{"load prog.exe"}));
 }
 
 TEST(LocalLines, SleepThenBeep) {
@@ -155,13 +155,13 @@ TEST(LocalLines, TransfersGetTheirFields) {
              "local dsave long.bin 100 123456789\n"
              "local dload far.bin 180010000\n");
     for (int i = 0; i < 6; ++i) rig.prompt();
-    EXPECT_EQ(rig.console.transfers,
-              (Texts{"dload:data.bin 80010000", "load:prog.exe", "dsave:out.bin 80020000 1f0"}));
-    EXPECT_EQ(rig.console.handedPort, &rig.port);
+    EXPECT_EQ(rig.commands.calls,
+              (Texts{"dload data.bin 80010000", "load prog.exe", "dsave out.bin 80020000 1f0"}));
+    EXPECT_EQ(rig.commands.handedPort, &rig.port);
     // Lines without all their fields ran nothing; a number too long for 32
     // bits is refused aloud and stops the script.
     EXPECT_NE(rig.screen.text.find(">> invalid length\n"), std::string::npos);
-    EXPECT_FALSE(rig.console.scriptRunning);
+    EXPECT_FALSE(rig.scripts.scriptRunning());
 }
 
 TEST(LocalLines, DloadWithoutAddressRunsNothing) {
@@ -174,7 +174,7 @@ TEST(LocalLines, FailedTransferStopsTheScript) {
     for (const char* line : {"local load prog.exe\n", "local dload d.bin 100\n",
                              "local dsave d.bin 100 10\n"}) {
         Rig rig;
-        rig.console.result = false;
+        rig.commands.result = false;
         EXPECT_FALSE(runFirst(rig, std::string(line) + "go\n")) << line;
         rig.prompt();
         EXPECT_EQ(rig.port.writes, (Texts{"\r"})) << line;
@@ -186,7 +186,7 @@ TEST(LocalLines, AutoAgainWithBeepRepeats) {
     runFirst(rig, "first\nlocal auto-again beep\n");
     for (int i = 0; i < 5; ++i) rig.prompt();
     EXPECT_EQ(rig.port.writes, (Texts{"first\n", "\r", "first\n", "\r", "first\n", "\r"}));
-    EXPECT_TRUE(rig.console.scriptRunning);
+    EXPECT_TRUE(rig.scripts.scriptRunning());
     EXPECT_EQ(rig.screen.text.find("cannot open file"), std::string::npos);
 }
 

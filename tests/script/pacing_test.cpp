@@ -19,7 +19,7 @@ void pressF3AndType(Rig& rig, const std::string& path) {
 
 TEST(ScriptPacing, OneLinePerPromptFirstAtOnce) {
     Rig rig;
-    EXPECT_TRUE(rig.console.startScript(rig.file("s.txt", "one\ntwo\nthree\n").c_str(), 0, &rig.port));
+    EXPECT_TRUE(rig.scripts.start(rig.file("s.txt", "one\ntwo\nthree\n").c_str(), 0, &rig.port));
     EXPECT_EQ(rig.port.writes, (Writes{"one\n"}));
 
     rig.console.takeChunk("one\r\n", 5);  // the echo: no prompt, no line
@@ -29,8 +29,8 @@ TEST(ScriptPacing, OneLinePerPromptFirstAtOnce) {
     rig.prompt();
     rig.prompt();  // the read at this prompt finds the end
     EXPECT_EQ(rig.port.writes, (Writes{"one\n", "two\n", "three\n"}));
-    EXPECT_FALSE(rig.console.scriptRunning);
-    EXPECT_EQ(rig.console.script, nullptr);
+    EXPECT_FALSE(rig.scripts.scriptRunning());
+    EXPECT_EQ(rig.scripts.script(), nullptr);
     rig.prompt();
     EXPECT_EQ(rig.port.writes.size(), 3u);
 }
@@ -39,20 +39,20 @@ TEST(ScriptPacing, LinesAreSentAsReadInTheirPieces) {
     Rig rig;
     const std::string longLine = std::string(249, 'a') + "\n";
     const std::string nulLine("x\0local quit\n", 13);
-    rig.console.startScript(
+    rig.scripts.start(
         rig.file("s.txt", longLine + "crlf\r\n" + nulLine + "tail").c_str(), 0, &rig.port);
     for (int i = 0; i < 5; ++i) rig.prompt();
     EXPECT_EQ(rig.port.writes,
               (Writes{longLine.substr(0, 199), longLine.substr(199), "crlf\r\n", nulLine, "tail"}));
-    EXPECT_FALSE(rig.console.scriptRunning);
+    EXPECT_FALSE(rig.scripts.scriptRunning());
 }
 
 TEST(ScriptPacing, LocalLineWithoutCarriageReturnWaitsForAnotherPrompt) {
     Rig rig;
-    rig.console.startScript(rig.file("s.txt", "local sleep 1\nnext\n").c_str(), 0, &rig.port);
+    rig.scripts.start(rig.file("s.txt", "local sleep 1\nnext\n").c_str(), 0, &rig.port);
     EXPECT_EQ(rig.host.sleeps, (std::vector<std::uint32_t>{1000}));
     EXPECT_TRUE(rig.port.writes.empty());
-    EXPECT_TRUE(rig.console.scriptRunning);
+    EXPECT_TRUE(rig.scripts.scriptRunning());
     rig.console.takeChunk("output", 6);
     EXPECT_TRUE(rig.port.writes.empty());
     rig.prompt();  // say the user pressed Enter
@@ -61,7 +61,7 @@ TEST(ScriptPacing, LocalLineWithoutCarriageReturnWaitsForAnotherPrompt) {
 
 TEST(ScriptPacing, PromptSplitAcrossReads) {
     Rig rig;
-    rig.console.startScript(rig.file("s.txt", "a\nb\nc\nd\n").c_str(), 0, &rig.port);
+    rig.scripts.start(rig.file("s.txt", "a\nb\nc\nd\n").c_str(), 0, &rig.port);
 
     // '>' then '> ': one prompt, one line.
     rig.console.takeChunk("text>", 5);
@@ -79,7 +79,7 @@ TEST(ScriptPacing, PromptSplitAcrossReads) {
 
 TEST(ScriptPacing, StateALineSetStaysAfterAPrompt) {
     Rig rig;
-    rig.console.startScript(rig.file("s.txt", "a\nlocal echo hi\n").c_str(), 0, &rig.port);
+    rig.scripts.start(rig.file("s.txt", "a\nlocal echo hi\n").c_str(), 0, &rig.port);
     rig.prompt();
     EXPECT_EQ(rig.console.state, Typing);
     EXPECT_EQ(rig.port.writes, (Writes{"a\n", "\r"}));
@@ -96,8 +96,8 @@ TEST(ScriptPacing, CommandLineScriptRunsBeforeAnyTargetOutput) {
     EXPECT_EQ(rig.events.front(), "port:first\n");
     EXPECT_EQ(rig.port.writes, (Writes{"first\n", "second\n", "third\n"}));
     // Leaving the loop releases the script that still ran.
-    EXPECT_EQ(rig.console.script, nullptr);
-    EXPECT_FALSE(rig.console.scriptRunning);
+    EXPECT_EQ(rig.scripts.script(), nullptr);
+    EXPECT_FALSE(rig.scripts.scriptRunning());
 }
 
 TEST(ScriptFromF3, EmptyFileSendsOneCarriageReturn) {
@@ -105,7 +105,7 @@ TEST(ScriptFromF3, EmptyFileSendsOneCarriageReturn) {
     pressF3AndType(rig, rig.file("empty.txt", ""));
     EXPECT_EQ(rig.port.writes, (Writes{"\r"}));
     EXPECT_EQ(rig.console.state, Typing);
-    EXPECT_FALSE(rig.console.scriptRunning);
+    EXPECT_FALSE(rig.scripts.scriptRunning());
 }
 
 TEST(ScriptFromF3, MissingFileSaysSoAndSendsTwoCarriageReturns) {
@@ -127,18 +127,18 @@ TEST(ScriptFromF3, FirstPlainLineLeavesAskAuto) {
 
 TEST(ScriptFromF3, MissingFileEndsTheRunningScript) {
     Rig rig;
-    rig.console.startScript(rig.file("s.txt", "a\nb\n").c_str(), 0, &rig.port);
+    rig.scripts.start(rig.file("s.txt", "a\nb\n").c_str(), 0, &rig.port);
     rig.console.state = AtPrompt;
     pressF3AndType(rig, rig.path("missing.txt"));
-    EXPECT_EQ(rig.console.script, nullptr);
-    EXPECT_FALSE(rig.console.scriptRunning);
+    EXPECT_EQ(rig.scripts.script(), nullptr);
+    EXPECT_FALSE(rig.scripts.scriptRunning());
     rig.prompt();
     EXPECT_EQ(rig.port.writes, (Writes{"a\n", "\r", "\r"}));
 }
 
 TEST(ScriptFromF3, NewScriptReplacesTheRunningOne) {
     Rig rig;
-    rig.console.startScript(rig.file("old.txt", "old1\nold2\n").c_str(), 0, &rig.port);
+    rig.scripts.start(rig.file("old.txt", "old1\nold2\n").c_str(), 0, &rig.port);
     rig.console.state = AtPrompt;
     pressF3AndType(rig, rig.file("new.txt", "new1\nnew2\n"));
     rig.prompt();

@@ -19,12 +19,13 @@
 #include "platform/screen.h"
 #include "script/script_file.h"
 #include "serial/serial_port.h"
+#include "tests/support/script_commands.h"
 
 namespace scripttest {
 
 // Everything the console does to the outside, in order: "port:<bytes>",
 // "print:<text>", "sleep:<ms>", "beep", "shell:<command>", "key",
-// "load:..", "dload:..", "dsave:..", "read".
+// "load ..", "dload ..", "dsave ..", "read".
 using Events = std::vector<std::string>;
 
 class RecordingPort final : public SerialPort {
@@ -114,57 +115,15 @@ public:
     std::vector<std::string> commands;
 };
 
-// The transfer commands only record what they were handed. Like the real
-// ones they end with a carriage return and Typing, and give `result`.
-class RecordingConsole final : public Console {
-public:
-    RecordingConsole(Keyboard& keyboardIn, Screen& screenIn, HostServices& hostIn, Events& eventsIn)
-        : Console(keyboardIn, screenIn, hostIn), events(eventsIn) {}
-
-    bool load(const char* path, SerialPort* portIn) override {
-        return transfer("load:" + std::string(path), portIn);
-    }
-    bool dload(const char* path, std::uint32_t address, SerialPort* portIn) override {
-        return transfer("dload:" + std::string(path) + " " + hex(address), portIn);
-    }
-    bool dsave(const char* path, std::uint32_t address, std::uint32_t length,
-               SerialPort* portIn) override {
-        return transfer("dsave:" + std::string(path) + " " + hex(address) + " " + hex(length),
-                        portIn);
-    }
-
-    Events& events;
-    std::vector<std::string> transfers;
-    bool result = true;
-    SerialPort* handedPort = nullptr;
-
-private:
-    static std::string hex(std::uint32_t value) {
-        char text[16];
-        std::snprintf(text, sizeof text, "%x", value);
-        return text;
-    }
-    bool transfer(const std::string& call, SerialPort* portIn) {
-        handedPort = portIn;
-        transfers.push_back(call);
-        events.push_back(call);
-        sendChar(keys::Enter);
-        state = Typing;
-        return result;
-    }
-};
-
 // A console with recorders all round and a folder for script files.
 struct Rig {
     Rig() {
         char pattern[] = "/tmp/tolvanis-script-XXXXXX";
         if (::mkdtemp(pattern) != nullptr) folder = pattern;
         console.port = &port;
+        commands.onCall = [this](const std::string& call) { events.push_back(call); };
     }
     ~Rig() {
-        // The console leaves a script that still runs to its owner.
-        for (ScriptFile* held : console.callers) release(held);
-        if (console.script != nullptr) release(console.script);
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
     }
@@ -178,11 +137,6 @@ struct Rig {
         return path;
     }
     std::string path(const std::string& name) const { return folder + "/" + name; }
-
-    static void release(ScriptFile* held) {
-        held->close();
-        delete held;
-    }
 
     // The monitor prompts once.
     void prompt() { console.takeChunk(">> ", 3); }
@@ -201,7 +155,9 @@ struct Rig {
     FakeKeyboard keyboard{events};
     RecordingScreen screen{events};
     RecordingHost host{events};
-    RecordingConsole console{keyboard, screen, host, events};
+    Console console{keyboard, screen, host};
+    ScriptCommands commands{console};
+    ScriptRunner& scripts = commands.scripts;
     std::string folder;
 };
 

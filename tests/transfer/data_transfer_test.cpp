@@ -7,6 +7,7 @@
 #include <string>
 
 #include "transfer/block_codec.h"
+#include "transfer/data_commands.h"
 #include "transfer/data_file_job.h"
 #include "transfer/sim_console.h"
 #include "transfer/temp_file.h"
@@ -51,7 +52,7 @@ TEST(Dload, TheFileLandsInTargetMemoryCutIntoZeroPaddedBlocks) {
         const auto data = randomBytes(length, ++seed);
         const std::string path = folder.write("data.bin", data);
         sim.console.state = AtPrompt;
-        ASSERT_TRUE(sim.console.dload(path.c_str(), Base, &sim.port)) << length;
+        ASSERT_TRUE(dload(sim.console, path.c_str(), Base, &sim.port)) << length;
         EXPECT_EQ(sim.console.state, Typing);
         EXPECT_EQ(sim.target.readMemory(Base, length), data) << length;
 
@@ -73,7 +74,7 @@ TEST(Dload, TheLargestFileGoesThroughWhole) {
     TempFolder folder;
     const auto data = randomBytes(MaxDataFileSize, 77);
     const std::string path = folder.write("big.bin", data);
-    ASSERT_TRUE(sim.console.dload(path.c_str(), 0x801FFFFF, &sim.port));
+    ASSERT_TRUE(dload(sim.console, path.c_str(), 0x801FFFFF, &sim.port));
     EXPECT_EQ(sim.target.readMemory(0x801FFFFF, MaxDataFileSize), data);
     EXPECT_EQ(sim.target.exchangesCompleted(), 1);
 }
@@ -99,14 +100,14 @@ TEST(Dload, RefusedFilesAndAddressesAreReportedBeforeTheTargetHearsAnything) {
     for (const Case& c : cases) {
         sim.settle();
         sim.console.state = AtPrompt;
-        EXPECT_FALSE(sim.console.dload(c.path.c_str(), c.address, &sim.port));
+        EXPECT_FALSE(dload(sim.console, c.path.c_str(), c.address, &sim.port));
         EXPECT_EQ(sim.screen.text, c.message);
         EXPECT_EQ(sim.sent(), std::vector<std::uint8_t>{'\r'});
         EXPECT_EQ(sim.console.state, Typing);
     }
     for (std::uint32_t address : {0x08000000u, 0x801FFFFFu}) {
         sim.settle();
-        EXPECT_TRUE(sim.console.dload(small.c_str(), address, &sim.port));
+        EXPECT_TRUE(dload(sim.console, small.c_str(), address, &sim.port));
         EXPECT_EQ(sim.screen.text, "\n");
     }
 }
@@ -120,7 +121,7 @@ TEST(Dsave, TargetMemoryLandsInANewFile) {
         const std::string path = folder.file("out.bin");
         folder.write("out.bin", randomBytes(10000, 6));  // emptied, not overwritten in place
         sim.console.state = AtPrompt;
-        ASSERT_TRUE(sim.console.dsave(path.c_str(), Base, length, &sim.port)) << length;
+        ASSERT_TRUE(dsave(sim.console, path.c_str(), Base, length, &sim.port)) << length;
         EXPECT_EQ(TempFolder::read(path),
                   std::vector<std::uint8_t>(memory.begin(), memory.begin() + length));
         auto wire = sim.sent();
@@ -145,7 +146,7 @@ TEST(Dsave, TargetMemoryLandsInANewFile) {
 TEST(Dsave, AFileThatCannotBeCreatedIsReported) {
     SimConsole sim;
     TempFolder folder;
-    EXPECT_FALSE(sim.console.dsave(folder.file("no/such/dir/out.bin").c_str(), Base, 16, &sim.port));
+    EXPECT_FALSE(dsave(sim.console, folder.file("no/such/dir/out.bin").c_str(), Base, 16, &sim.port));
     EXPECT_EQ(sim.screen.text, "cannot open file\n");
     EXPECT_EQ(sim.sent(), std::vector<std::uint8_t>{'\r'});
     EXPECT_EQ(sim.console.state, Typing);
@@ -159,7 +160,7 @@ TEST(Retries, ARefusedBlockIsResentAndThreeRefusalsAbortTheTransfer) {
         sim::Options options;
         options.faults.nakFirstBlocks = 2;
         SimConsole sim(options);
-        ASSERT_TRUE(sim.console.dload(path.c_str(), Base, &sim.port));
+        ASSERT_TRUE(dload(sim.console, path.c_str(), Base, &sim.port));
         EXPECT_EQ(sim.target.readMemory(Base, 2 * BlockSize), data);
         // The first block went out three times, the second once.
         EXPECT_EQ(sim.sent().size(), 4 + 9 + 4 * (BlockSize + 2) + 1 + 1u);
@@ -168,7 +169,7 @@ TEST(Retries, ARefusedBlockIsResentAndThreeRefusalsAbortTheTransfer) {
         sim::Options options;
         options.faults.nakFirstBlocks = 3;
         SimConsole sim(options);
-        EXPECT_FALSE(sim.console.dload(path.c_str(), Base, &sim.port));
+        EXPECT_FALSE(dload(sim.console, path.c_str(), Base, &sim.port));
         EXPECT_EQ(sim.screen.text, "\ntransfer failed\n");
         const auto wire = sim.sent();
         ASSERT_EQ(wire.size(), 4 + 9 + 3 * (BlockSize + 2) + 1 + 1u);
@@ -186,7 +187,7 @@ TEST(Retries, BadChecksumsFromTheTargetAreAskedForAgain) {
         options.faults.badChecksumFirstBlocks = 2;
         SimConsole sim(options);
         sim.target.writeMemory(Base, memory);
-        ASSERT_TRUE(sim.console.dsave(folder.file("a.bin").c_str(), Base, BlockSize, &sim.port));
+        ASSERT_TRUE(dsave(sim.console, folder.file("a.bin").c_str(), Base, BlockSize, &sim.port));
         EXPECT_EQ(TempFolder::read(folder.file("a.bin")), memory);
         EXPECT_EQ(countByte(sim.sent(), 'N'), 2u);
     }
@@ -195,7 +196,7 @@ TEST(Retries, BadChecksumsFromTheTargetAreAskedForAgain) {
         options.faults.badChecksumFirstBlocks = 3;
         SimConsole sim(options);
         sim.target.writeMemory(Base, memory);
-        EXPECT_FALSE(sim.console.dsave(folder.file("b.bin").c_str(), Base, BlockSize, &sim.port));
+        EXPECT_FALSE(dsave(sim.console, folder.file("b.bin").c_str(), Base, BlockSize, &sim.port));
         EXPECT_EQ(sim.screen.text, "\ntransfer failed\n");
         const auto wire = sim.sent();
         const std::vector<std::uint8_t> tail = {0x02, 'N', 0x02, 'N', 0x02, 'N', AbortByte, '\r'};
@@ -211,7 +212,7 @@ TEST(Retries, ASilentTargetFailsWithoutAnAbortByte) {
     sim::Options options;
     options.faults.silentAfterSentBytes = 0;
     SimConsole sim(options);
-    EXPECT_FALSE(sim.console.dload(path.c_str(), Base, &sim.port));
+    EXPECT_FALSE(dload(sim.console, path.c_str(), Base, &sim.port));
     EXPECT_EQ(sim.screen.text, "\ntransfer failed\n");
     EXPECT_EQ(sim.sent(), (std::vector<std::uint8_t>{'B', '\r'}));
 }
@@ -224,10 +225,10 @@ TEST(Retries, NoiseAroundTheTextsAndWrongEchoesAreAccepted) {
     options.faults.noiseAroundAcknowledgements = true;
     options.faults.wrongEcho = true;
     SimConsole sim(options);
-    ASSERT_TRUE(sim.console.dload(path.c_str(), Base, &sim.port)) << sim.screen.text;
+    ASSERT_TRUE(dload(sim.console, path.c_str(), Base, &sim.port)) << sim.screen.text;
     EXPECT_EQ(sim.target.readMemory(Base, 3000), data);
     sim.settle();
-    ASSERT_TRUE(sim.console.dsave(folder.file("back.bin").c_str(), Base, 3000, &sim.port));
+    ASSERT_TRUE(dsave(sim.console, folder.file("back.bin").c_str(), Base, 3000, &sim.port));
     EXPECT_EQ(TempFolder::read(folder.file("back.bin")), data);
 }
 
@@ -241,7 +242,7 @@ TEST(Dsave, AFailedTransferLeavesWhatArrivedOnDisk) {
     SimConsole sim(options);
     sim.target.writeMemory(Base, memory);
     const std::string path = folder.write("out.bin", randomBytes(50000, 1));
-    EXPECT_FALSE(sim.console.dsave(path.c_str(), Base, 4 * BlockSize, &sim.port));
+    EXPECT_FALSE(dsave(sim.console, path.c_str(), Base, 4 * BlockSize, &sim.port));
     EXPECT_EQ(TempFolder::read(path),
               std::vector<std::uint8_t>(memory.begin(), memory.begin() + 2 * BlockSize));
 }
@@ -256,9 +257,9 @@ TEST(Cancel, EscStopsATransferAndOtherKeysNeverReachTheTarget) {
     for (bool save : {false, true}) {
         SimConsole sim(options);
         sim.keys.type({'x', 0, 59, 27});
-        const bool result = save ? sim.console.dsave(folder.file("out.bin").c_str(), Base,
+        const bool result = save ? dsave(sim.console, folder.file("out.bin").c_str(), Base,
                                                      64 * BlockSize, &sim.port)
-                                 : sim.console.dload(path.c_str(), Base, &sim.port);
+                                 : dload(sim.console, path.c_str(), Base, &sim.port);
         EXPECT_FALSE(result);
         EXPECT_EQ(sim.console.state, Typing);
         EXPECT_EQ(sim.screen.text.back(), '\n');
@@ -281,7 +282,7 @@ TEST(Stars, OneStarPerConfirmedBlockCountedAfreshForEachTransfer) {
     const std::string path = folder.write("data.bin", randomBytes(20 * BlockSize + 100, 14));
     for (int round = 0; round < 2; ++round) {
         sim.settle();
-        ASSERT_TRUE(sim.console.dload(path.c_str(), Base, &sim.port));
+        ASSERT_TRUE(dload(sim.console, path.c_str(), Base, &sim.port));
         const auto stars = std::count(sim.screen.text.begin(), sim.screen.text.end(), '*');
         EXPECT_GT(stars, 0);
         EXPECT_LE(stars, 20);
@@ -289,7 +290,7 @@ TEST(Stars, OneStarPerConfirmedBlockCountedAfreshForEachTransfer) {
     }
     const std::string tiny = folder.write("tiny.bin", randomBytes(2047, 15));
     sim.settle();
-    ASSERT_TRUE(sim.console.dload(tiny.c_str(), Base, &sim.port));
+    ASSERT_TRUE(dload(sim.console, tiny.c_str(), Base, &sim.port));
     EXPECT_EQ(sim.screen.text, "\n");
 }
 

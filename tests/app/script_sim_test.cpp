@@ -1,5 +1,5 @@
-// Scripts through the real console, port and transfer commands against the
-// simulated monitor.
+// Scripts through the real console, port and the program's commands against
+// the simulated monitor.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,9 +10,10 @@
 #include <string>
 #include <thread>
 
-#include "script_rig.h"
+#include "app/program_commands.h"
 #include "sim/sim_target.h"
 #include "tests/loader/loader_files.h"
+#include "tests/script/script_rig.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ protected:
         const auto deadline = Clock::now() + limit;
         int quietReads = 0;
         port.afterRead = [&](std::int32_t got) {
-            quietReads = got == 0 && !console.scriptRunning ? quietReads + 1 : 0;
+            quietReads = got == 0 && !commands.scripts().scriptRunning() ? quietReads + 1 : 0;
             if (quietReads >= 2) console.state = QuitRequested;
             if (Clock::now() > deadline) {
                 timedOut = true;
@@ -81,6 +82,7 @@ protected:
     // The folder and the recorders; the console is the real one.
     scripttest::Rig rig;
     Console console{rig.keyboard, rig.screen, rig.host};
+    ProgramCommands commands{console};
     WatchedPort port;
     std::unique_ptr<sim::SimTarget> target;
     bool timedOut = false;
@@ -136,7 +138,7 @@ TEST_F(ScriptOnTarget, TransfersThenPlainLines) {
         ASSERT_NE(found, std::string::npos) << step;
         at = found + 1;
     }
-    EXPECT_FALSE(console.scriptRunning);
+    EXPECT_FALSE(commands.scripts().scriptRunning());
 }
 
 TEST_F(ScriptOnTarget, TransferThatCannotStartStopsTheScript) {
