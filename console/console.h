@@ -4,6 +4,7 @@
 
 #include "console/console_state.h"
 
+struct ChordStage;
 class HostCommands;
 class HostServices;
 class Keyboard;
@@ -78,6 +79,7 @@ public:
 
 private:
     void openPrompt(const char* prompt, ConsoleState next);
+    void takeScanCode(const ChordStage& stage, int ch);
     void finishArgumentLine();
 
     Keyboard& keyboard_;

@@ -1,6 +1,8 @@
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
+#include "console/chords.h"
 #include "console/console.h"
 #include "console/hex_field.h"
 #include "console/host_commands.h"
@@ -8,6 +10,18 @@
 namespace {
 
 bool isPrefix(int ch) { return ch == keys::PrefixZero || ch == keys::PrefixExtended; }
+
+bool isAsking(ConsoleState state) {
+    return state == AskLoad || state == AskAuto || state == AskDsave || state == AskDload;
+}
+
+template <typename Row, std::size_t N>
+const Row* rowFor(const Row (&rows)[N], ConsoleState state) {
+    for (const Row& row : rows) {
+        if (row.state == state) return &row;
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -18,89 +32,39 @@ void Console::openPrompt(const char* prompt, ConsoleState next) {
 }
 
 void Console::onKey(int ch) {
-    switch (state) {
-    case AtPrompt:
-        if (isPrefix(ch)) {
-            state = KeyPrefix;
-        } else {
-            sendChar(ch);
-            if (ch == keys::Enter) {
-                state = Typing;
-            }
-        }
-        break;
-
-    case Typing:
-        sendChar(ch);
-        if (ch == keys::Escape) {
-            state = AtPrompt;
-        }
-        break;
-
-    case KeyPrefix:
-        switch (ch) {
-        case keys::F1: showHelp(); break;
-        case keys::F3: openPrompt("AUTO <file>:", AskAuto); break;
-        case keys::F4: openPrompt("LOAD <file>:", AskLoad); break;
-        case keys::F9: state = F9Armed; break;
-        case keys::F10: state = F10Armed; break;
-        default: state = AtPrompt; break;  // a lone function key is swallowed
-        }
-        break;
-
-    case F10Armed:
-    case F9Armed:
-        if (isPrefix(ch)) {
-            state = state == F10Armed ? F10KeyPrefix : F9KeyPrefix;
-        } else {
-            sendChar(ch);
-            state = AtPrompt;
-        }
-        break;
-
-    case F10KeyPrefix:
-        switch (ch) {
-        case keys::PrefixZero:
-        case keys::PrefixExtended: break;  // still waiting for the scan code
-        case keys::F1: showHelp(); break;
-        case keys::F2: state = QuitRequested; break;
-        case keys::F4: openPrompt("DSAVE <file> <addr> <length>:", AskDsave); break;
-        case keys::F9: state = F9Armed; break;
-        case keys::F10: state = F10Armed; break;
-        default:
-            // After a chord head an unknown key goes out as its scan code.
-            sendChar(ch);
-            state = AtPrompt;
-            break;
-        }
-        break;
-
-    case F9KeyPrefix:
-        switch (ch) {
-        case keys::F1: showHelp(); break;
-        case keys::F4: openPrompt("DLOAD <file> <addr>:", AskDload); break;
-        case keys::F9: state = F9Armed; break;
-        case keys::F10: state = F10Armed; break;
-        default:
-            sendChar(ch);
-            state = AtPrompt;
-            break;
-        }
-        break;
-
-    case AskLoad:
-    case AskAuto:
-    case AskDsave:
-    case AskDload:
+    if (isAsking(state)) {
         editLine(ch);
-        if (ch == keys::Enter) {
-            finishArgumentLine();
+        if (ch == keys::Enter) finishArgumentLine();
+    } else if (state == Typing) {
+        sendChar(ch);
+        if (ch == keys::Escape) state = AtPrompt;
+    } else if (const PrefixWait* wait = rowFor(PrefixWaits, state)) {
+        if (isPrefix(ch)) {
+            state = wait->stage;
+            return;
         }
-        break;
-
-    default:
-        break;  // Transferring, QuitRequested: keys change nothing
+        sendChar(ch);
+        // Enter at the prompt sends a command line: the target has the line.
+        state = state == AtPrompt && ch == keys::Enter ? Typing : AtPrompt;
+    } else if (const ChordStage* stage = rowFor(ChordStages, state)) {
+        takeScanCode(*stage, ch);
     }
+    // Transferring, QuitRequested: keys change nothing.
+}
+
+void Console::takeScanCode(const ChordStage& stage, int ch) {
+    if (isPrefix(ch) && stage.ignoresFurtherPrefix) return;
+    for (const ChordRow& row : ChordRows) {
+        if (row.state != stage.state || row.scanCode != ch) continue;
+        switch (row.action) {
+        case ChordAction::ShowHelp: showHelp(); break;
+        case ChordAction::Ask: openPrompt(row.prompt, row.next); break;
+        case ChordAction::Go: state = row.next; break;
+        }
+        return;
+    }
+    if (stage.sendsOtherKeys) sendChar(ch);
+    state = AtPrompt;
 }
 
 void Console::finishArgumentLine() {
