@@ -4,7 +4,7 @@
 
 #include "console/chords.h"
 #include "console/console.h"
-#include "console/hex_field.h"
+#include "console/fits_target.h"
 #include "console/host_commands.h"
 
 namespace {

@@ -65,7 +65,7 @@ bool isMipsElfExecutable(const std::uint8_t* head, std::size_t length) {
 }
 
 bool ElfFileJob::inFile(std::uint64_t offset, std::uint64_t count) const {
-    return rangeInFile(offset, count, fileBytes);
+    return rangeInFile(offset, count, fileBytes_);
 }
 
 // Every loop over the file reads through here: a request to end the program
@@ -77,7 +77,7 @@ bool ElfFileJob::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
 
 bool ElfFileJob::openFile(const char* path) {
     handle = platform::openFileForReading(path);
-    if (handle == platform::InvalidFile || !platform::fileSize(handle, fileBytes)) {
+    if (handle == platform::InvalidFile || !platform::fileSize(handle, fileBytes_)) {
         return false;
     }
     std::uint8_t header[ElfHeaderSize];

@@ -52,5 +52,5 @@ private:
                     const char* wanted, bool& found, std::uint32_t& value);
     bool sendSegment(const ElfSegment& segment);
 
-    std::uint64_t fileBytes = 0;
+    std::uint64_t fileBytes_ = 0;
 };

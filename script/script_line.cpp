@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "console/console.h"
-#include "console/hex_field.h"
+#include "console/fits_target.h"
 #include "console/host_commands.h"
 #include "platform/host_file_io.h"
 #include "script/script_commands.h"

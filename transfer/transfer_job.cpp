@@ -7,17 +7,17 @@
 TransferJob::~TransferJob() {
     // The commands delete a job only after its worker has ended; joining here
     // keeps a mistake from ending the process instead.
-    if (thread.joinable()) thread.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 bool TransferJob::startWorker(std::function<bool()> body) {
-    byteCount = 0;
+    byteCount_ = 0;
     std::packaged_task<bool()> task(std::move(body));
-    outcome = task.get_future();
+    outcome_ = task.get_future();
     try {
-        thread = std::thread(std::move(task));
+        thread_ = std::thread(std::move(task));
     } catch (const std::system_error&) {
-        outcome = {};
+        outcome_ = {};
         return false;
     }
     return true;
@@ -28,41 +28,41 @@ bool TransferJob::startSend() {
 }
 
 void TransferJob::collectWorker() {
-    if (thread.joinable()) thread.join();
-    if (outcome.valid()) workerResult = outcome.get();
+    if (thread_.joinable()) thread_.join();
+    if (outcome_.valid()) workerResult_ = outcome_.get();
 }
 
 bool TransferJob::waitFinished(std::uint32_t milliseconds) {
-    if (outcome.valid() &&
-        outcome.wait_for(std::chrono::milliseconds(milliseconds)) != std::future_status::ready) {
+    if (outcome_.valid() &&
+        outcome_.wait_for(std::chrono::milliseconds(milliseconds)) != std::future_status::ready) {
         return false;
     }
     collectWorker();
     return true;
 }
 
-bool TransferJob::workerSucceeded() { return workerResult; }
+bool TransferJob::workerSucceeded() { return workerResult_; }
 
 void TransferJob::cancelAndWait() {
     {
-        std::lock_guard<std::mutex> guard(lock);
-        cancelRequested = true;
+        std::lock_guard<std::mutex> guard(lock_);
+        cancelRequested_ = true;
     }
-    if (outcome.valid()) outcome.wait();
+    if (outcome_.valid()) outcome_.wait();
     collectWorker();
 }
 
 bool TransferJob::isCancelled() {
-    std::lock_guard<std::mutex> guard(lock);
-    return cancelRequested;
+    std::lock_guard<std::mutex> guard(lock_);
+    return cancelRequested_;
 }
 
 std::uint32_t TransferJob::bytesDone() {
-    std::lock_guard<std::mutex> guard(lock);
-    return byteCount;
+    std::lock_guard<std::mutex> guard(lock_);
+    return byteCount_;
 }
 
 void TransferJob::addBytes(std::uint32_t count) {
-    std::lock_guard<std::mutex> guard(lock);
-    byteCount += count;
+    std::lock_guard<std::mutex> guard(lock_);
+    byteCount_ += count;
 }

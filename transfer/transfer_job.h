@@ -54,10 +54,10 @@ private:
     // Joins a worker that has ended and keeps what its body returned.
     void collectWorker();
 
-    std::thread thread;
-    std::future<bool> outcome;
-    bool workerResult = false;
-    std::mutex lock;
-    bool cancelRequested = false;
-    std::uint32_t byteCount = 0;
+    std::thread thread_;
+    std::future<bool> outcome_;
+    bool workerResult_ = false;
+    std::mutex lock_;
+    bool cancelRequested_ = false;
+    std::uint32_t byteCount_ = 0;
 };

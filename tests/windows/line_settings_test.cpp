@@ -35,7 +35,7 @@ TEST(LineSettings, FlagWordLowBitsAreSetAndTheRestKept) {
     }
 }
 
-TEST(LineSettings, EveryOtherFieldAsTheTableSays) {
+TEST(LineSettings, SizeRateFramingLimitsAndCharactersAreSetReservedWordsKept) {
     DCB dcb = filledWith(0xEE);
     serial::applyLineSettings(dcb, 57600);
     EXPECT_EQ(28u, dcb.DCBlength);
