@@ -8,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/e2e_console.h"
-#include "support/e2e_session.h"
-#include "support/e2e_keys.h"
+#include "tests/support/e2e_console.h"
+#include "tests/support/e2e_session.h"
+#include "tests/support/e2e_keys.h"
 
 namespace bench {
 

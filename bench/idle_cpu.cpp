@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "bench/bench_support.h"
-#include "support/e2e_keys.h"
-#include "support/e2e_session.h"
+#include "tests/support/e2e_keys.h"
+#include "tests/support/e2e_session.h"
 
 namespace {
 

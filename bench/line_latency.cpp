@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "bench/bench_support.h"
-#include "support/e2e_console.h"
+#include "tests/support/e2e_console.h"
 
 namespace {
 

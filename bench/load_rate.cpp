@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "loader/loader_files.h"
-#include "support/e2e_keys.h"
-#include "support/e2e_session.h"
-#include "support/e2e_temp_folder.h"
+#include "tests/loader/loader_files.h"
+#include "tests/support/e2e_keys.h"
+#include "tests/support/e2e_session.h"
+#include "tests/support/e2e_temp_folder.h"
 
 namespace {
 

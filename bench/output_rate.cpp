@@ -6,7 +6,7 @@
 #include <string>
 
 #include "bench/bench_support.h"
-#include "support/e2e_session.h"
+#include "tests/support/e2e_session.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "bench/bench_support.h"
-#include "support/e2e_keys.h"
-#include "support/e2e_session.h"
-#include "support/e2e_temp_folder.h"
-#include "support/ser2net_server.h"
+#include "tests/support/e2e_keys.h"
+#include "tests/support/e2e_session.h"
+#include "tests/support/e2e_temp_folder.h"
+#include "tests/support/ser2net_server.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/recording_console.h"
+#include "tests/console/recording_console.h"
 #include "fuzz/require.h"
 #include "fuzz/user_input_checks.h"
 

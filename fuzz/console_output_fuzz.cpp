@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/recording_console.h"
+#include "tests/console/recording_console.h"
 #include "fuzz/require.h"
 
 using fuzzing::require;

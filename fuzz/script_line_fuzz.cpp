@@ -21,8 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "console/recording_console.h"
-#include "support/script_commands.h"
+#include "tests/console/recording_console.h"
+#include "tests/support/script_commands.h"
 #include "fuzz/open_guard.h"
 #include "fuzz/require.h"
 #include "fuzz/scratch_folder.h"

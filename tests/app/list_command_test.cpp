@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/e2e_console.h"
-#include "support/e2e_session.h"
+#include "tests/support/e2e_console.h"
+#include "tests/support/e2e_session.h"
 
 namespace {
 

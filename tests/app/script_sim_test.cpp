@@ -154,11 +154,11 @@ TEST_F(ScriptOnTarget, CancelledTransferStopsTheScript) {
     sim::Options options;
     options.baud = 115200;
     startTarget(options);
-    rig.keyboard.keys = {keys::Escape};
+    rig.keyboard.queue = {keys::Escape};
     rig.keyboard.ready = [this] { return console.state == Transferring; };
     const std::string dataPath = write("data.bin", loadertest::pattern(40000, 21));
     runScript("local dload " + dataPath + " 80020000\nsr t0 11111111\n");
-    EXPECT_TRUE(rig.keyboard.keys.empty());
+    EXPECT_TRUE(rig.keyboard.queue.empty());
     EXPECT_EQ(target->exchangesCompleted(), 0);
     EXPECT_EQ(sentToTarget().find("sr t0"), std::string::npos);
 }

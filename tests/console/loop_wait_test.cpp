@@ -10,11 +10,12 @@
 #include <thread>
 
 #include "console/console.h"
-#include "console/recording_console.h"
 #include "platform/terminal_keyboard.h"
 #include "serial/serial_port.h"
-#include "support/fakes.h"
-#include "tests/serial/pty_line.h"
+#include "tests/console/recording_console.h"
+#include "tests/support/fakes.h"
+#include "tests/support/pty_line.h"
+#include "tests/support/stopwatch.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ protected:
             console->run(&port, true, "script");
             ended = true;
         });
-        ASSERT_EQ(line.receive(3), "l0\n");
+        ASSERT_EQ(line.readCount(3), "l0\n");
     }
     void TearDown() override {
         if (loop.joinable()) {
@@ -83,8 +84,8 @@ protected:
     int keyPipe[2] = {-1, -1};
     std::unique_ptr<TerminalKeyboard> keyboard;
     SerialPort port;
-    fakes::ScreenText screen;
-    fakes::Host host;
+    fakes::RecordingScreen screen;
+    fakes::RecordingHost host;
     std::unique_ptr<Console> console;
     std::unique_ptr<NumberedLines> lines;
     std::thread loop;
@@ -96,26 +97,26 @@ TEST_F(LoopOnLine, APromptCutAtAnyPointRunsTheNextLineOnce) {
     int next = 1;
     for (std::size_t cut = 1; cut < prompt.size(); ++cut) {
         sendInPieces({prompt.substr(0, cut), prompt.substr(cut)});
-        EXPECT_EQ(line.receive(3), "l" + std::to_string(next++) + "\n") << "cut at " << cut;
+        EXPECT_EQ(line.readCount(3), "l" + std::to_string(next++) + "\n") << "cut at " << cut;
     }
     // One byte per read.
     std::vector<std::string> bytes;
     for (char c : prompt) bytes.emplace_back(1, c);
     sendInPieces(bytes);
-    EXPECT_EQ(line.receive(3), "l" + std::to_string(next++) + "\n");
+    EXPECT_EQ(line.readCount(3), "l" + std::to_string(next++) + "\n");
 
     // A key typed between the two halves goes out and does not break the prompt.
     sendInPieces({"ok\r\n>"});
     press("k");
-    EXPECT_EQ(line.receive(1), "k");
+    EXPECT_EQ(line.readCount(1), "k");
     sendInPieces({"> "});
-    EXPECT_EQ(line.receive(3), "l" + std::to_string(next++) + "\n");
+    EXPECT_EQ(line.readCount(3), "l" + std::to_string(next++) + "\n");
 
     // Silence as long as a whole read's time-out between the halves: no prompt.
     sendInPieces({"\r\n>"});
     std::this_thread::sleep_for(ms(350));
     sendInPieces({"> "});
-    EXPECT_EQ(line.receive(1, 300), "");
+    EXPECT_EQ(line.readCount(1, ms(300)), "");
 }
 
 TEST_F(LoopOnLine, AKeyWakesTheLoopOnASilentLine) {
@@ -124,7 +125,7 @@ TEST_F(LoopOnLine, AKeyWakesTheLoopOnASilentLine) {
     std::this_thread::sleep_for(ms(50));
     const Stopwatch watch;
     press("q");
-    EXPECT_EQ(line.receive(1), "q");
+    EXPECT_EQ(line.readCount(1), "q");
     EXPECT_LT(watch.wallMs(), 150);
 }
 

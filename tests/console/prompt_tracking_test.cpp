@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "console/recording_console.h"
+#include "tests/console/recording_console.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "console/console.h"
-#include "support/fakes.h"
-#include "support/recording_commands.h"
+#include "tests/support/fakes.h"
+#include "tests/support/recording_commands.h"
 
 // A console on stand-ins all round, its host commands only noted.
 struct ConsoleRig {
@@ -20,10 +20,10 @@ struct ConsoleRig {
         console.takeChunk(chunk.data(), static_cast<std::int32_t>(chunk.size()));
     }
 
-    fakes::Keys keys;
-    fakes::ScreenText screen;
-    fakes::Host host;
-    fakes::Line wire;
+    fakes::ScriptedKeys keys;
+    fakes::RecordingScreen screen;
+    fakes::RecordingHost host;
+    fakes::RecordingPort wire;
     Console console{keys, screen, host};
     RecordingCommands commands{console};
 };

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/e2e_keys.h"
-#include "support/e2e_session.h"
+#include "tests/support/e2e_keys.h"
+#include "tests/support/e2e_session.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <cctype>
 
-#include "support/e2e_keys.h"
-#include "support/e2e_session.h"
+#include "tests/support/e2e_keys.h"
+#include "tests/support/e2e_session.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "support/e2e_keys.h"
-#include "support/e2e_session.h"
-#include "support/e2e_temp_folder.h"
+#include "tests/support/e2e_keys.h"
+#include "tests/support/e2e_session.h"
+#include "tests/support/e2e_temp_folder.h"
 
 namespace {
 

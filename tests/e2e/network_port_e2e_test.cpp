@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <string>
 
-#include "support/e2e_keys.h"
-#include "support/e2e_session.h"
-#include "support/e2e_temp_folder.h"
-#include "support/ser2net_server.h"
+#include "tests/support/e2e_keys.h"
+#include "tests/support/e2e_session.h"
+#include "tests/support/e2e_temp_folder.h"
+#include "tests/support/ser2net_server.h"
 #include "tests/loader/loader_files.h"
 
 namespace {

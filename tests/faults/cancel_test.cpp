@@ -4,7 +4,7 @@
 // exchange closes or the start registers of a load go out not at all. Every
 // cancel prints "\n", sends no carriage return and makes the command give
 // false.
-#include "faults/fault_rig.h"
+#include "tests/faults/fault_rig.h"
 #include "loader/load_command.h"
 #include "tests/loader/loader_files.h"
 
@@ -23,10 +23,10 @@ void expectCancelBeforeAcknowledgement(bool save) {
     sim::Options options;
     options.faults.silentAfterReceivedBytes = 3;
     FaultRig rig(options);
-    rig.keys.escWhen = [] { return true; };
+    rig.escWhen([] { return true; });
     std::thread far([&] {
         const auto deadline = std::chrono::steady_clock::now() + milliseconds(3000);
-        while (!rig.keys.escTaken.load() && std::chrono::steady_clock::now() < deadline) {
+        while (!rig.escTaken() && std::chrono::steady_clock::now() < deadline) {
             rig.sim.target.say(".");
             // Well inside the host's 110 ms wait for a byte.
             std::this_thread::sleep_for(milliseconds(20));
@@ -39,7 +39,7 @@ void expectCancelBeforeAcknowledgement(bool save) {
                              : dload(rig.console, source.c_str(), Base, &rig.sim.port);
     far.join();
     EXPECT_FALSE(result);
-    EXPECT_TRUE(rig.keys.escTaken.load());
+    EXPECT_TRUE(rig.escTaken());
     EXPECT_EQ(rig.screen(), "\n");
     EXPECT_EQ(rig.console.state, Typing);
     // The abort byte goes out in place of the header, and nothing after it.
@@ -66,7 +66,7 @@ TEST(Cancel, EscBetweenBlocksKeepsWhatTheTargetConfirmed) {
         if (save) rig.sim.target.writeMemory(Base, data);
         // Acknowledged blocks: "Y" from the target on a dload, from the host on a dsave.
         const sim::Direction acks = save ? sim::Direction::ToTarget : sim::Direction::FromTarget;
-        rig.keys.escWhen = [&] { return countOf(rig.sim.target.bytes(acks), AckByte) >= 2; };
+        rig.escWhen([&] { return countOf(rig.sim.target.bytes(acks), AckByte) >= 2; });
         const std::string saved = folder.file("out.bin");
         const bool result = save ? dsave(rig.console, saved.c_str(), Base, Blocks * BlockSize, &rig.sim.port)
                                  : dload(rig.console, source.c_str(), Base, &rig.sim.port);
@@ -97,7 +97,7 @@ TEST(Cancel, EscBetweenBlocksKeepsWhatTheTargetConfirmed) {
 class HoldingPort final : public SerialPort {
 public:
     using Before = std::function<bool(const std::string& written)>;
-    HoldingPort(SerialPort& line, GatedKeys& keysIn, Before holdBefore)
+    HoldingPort(SerialPort& line, fakes::ScriptedKeys& keysIn, Before holdBefore)
         : inner(line), keys(keysIn), before(std::move(holdBefore)) {}
 
     // Only the worker reads and writes here.
@@ -106,7 +106,7 @@ public:
         if (!held && before(written)) {
             held = true;
             holding.store(true);
-            waitFor([&] { return keys.escTaken.load(); }, milliseconds(3000));
+            waitFor([&] { return keys.taken.load() > 0; }, milliseconds(3000));
             // The main thread sets the cancel flag right after reading ESC.
             std::this_thread::sleep_for(milliseconds(20));
             holding.store(false);
@@ -120,7 +120,7 @@ public:
 
 private:
     SerialPort& inner;
-    GatedKeys& keys;
+    fakes::ScriptedKeys& keys;
     Before before;
     std::string written;
     bool held = false;
@@ -135,9 +135,9 @@ TEST(Cancel, EscWhileTheExchangeClosesLetsItFinish) {
     // Held with every block confirmed, just before the closing "\r".
     HoldingPort worker(rig.sim.port, rig.keys,
                        [&](const std::string& written) { return written.size() == blocksEnd; });
-    rig.keys.escWhen = [&] { return worker.holding.load(); };
+    rig.escWhen([&] { return worker.holding.load(); });
     EXPECT_FALSE(dload(rig.console, source.c_str(), Base, &worker));
-    EXPECT_TRUE(rig.keys.escTaken.load());
+    EXPECT_TRUE(rig.escTaken());
     EXPECT_TRUE(screenIs(rig.screen(), "\n")) << rig.screen();
     // The exchange was closed as usual, and nothing came after it.
     EXPECT_EQ(rig.sent(), dloadWire(data));
@@ -162,9 +162,9 @@ TEST(Cancel, EscDuringTheStartRegistersTakesEffectAfterThem) {
     HoldingPort worker(rig.sim.port, rig.keys, [](const std::string& written) {
         return written.find("sr epc") != std::string::npos && written.ends_with("\r");
     });
-    rig.keys.escWhen = [&] { return worker.holding.load(); };
+    rig.escWhen([&] { return worker.holding.load(); });
     EXPECT_FALSE(load(rig.console, path.c_str(), &worker));
-    EXPECT_TRUE(rig.keys.escTaken.load());
+    EXPECT_TRUE(rig.escTaken());
     EXPECT_TRUE(screenIs(rig.screen().substr(16), "\n")) << rig.screen();
     EXPECT_EQ(rig.screen().substr(0, 16), "QORA-EXE format\n");
     EXPECT_EQ(rig.console.state, Typing);

@@ -10,10 +10,10 @@
 #include <iostream>
 #include <string>
 
-#include "faults/process_stats.h"
-#include "support/e2e_keys.h"
-#include "support/e2e_session.h"
-#include "support/e2e_temp_folder.h"
+#include "tests/faults/process_stats.h"
+#include "tests/support/e2e_keys.h"
+#include "tests/support/e2e_session.h"
+#include "tests/support/e2e_temp_folder.h"
 
 namespace {
 

@@ -18,12 +18,11 @@
 #include <vector>
 
 #include "console/console.h"
-#include "platform/keyboard.h"
 #include "sim/monitor.h"
 #include "transfer/data_commands.h"
 #include "transfer/block_codec.h"
-#include "transfer/sim_console.h"
-#include "transfer/temp_file.h"
+#include "tests/transfer/sim_console.h"
+#include "tests/transfer/temp_file.h"
 
 namespace faults {
 
@@ -43,35 +42,19 @@ bool waitFor(Pred pred, milliseconds timeout) {
     return true;
 }
 
-// ESC, once escWhen() says so; no other key. Asked by the console's main
-// thread only, at its looks at the keyboard.
-class GatedKeys final : public Keyboard {
-public:
-    bool keyWaiting() override {
-        if (!ready && !taken && escWhen && escWhen()) ready = true;
-        return ready && !taken;
-    }
-    int readKey() override {
-        if (!ready || taken) return NoMoreKeys;
-        taken = true;
-        escTaken.store(true);
-        return keys::Escape;
-    }
-
-    std::function<bool()> escWhen;
-    std::atomic<bool> escTaken{false};
-
-private:
-    bool ready = false;
-    bool taken = false;
-};
-
 class FaultRig {
 public:
     explicit FaultRig(sim::Options options = {}) : sim(options), console(keys, sim.screen, sim.host) {
         console.port = &sim.port;
         console.state = AtPrompt;
+        keys.type({::keys::Escape});
+        keys.ready = [] { return false; };
     }
+
+    // ESC, once when() says so; no other key. Asked by the console's main
+    // thread only, at its looks at the keyboard.
+    void escWhen(std::function<bool()> when) { keys.ready = std::move(when); }
+    bool escTaken() const { return keys.taken.load() > 0; }
 
     // Everything the host sent, once the simulator has taken it all in.
     Bytes sent() const { return sim.sent(); }
@@ -81,7 +64,7 @@ public:
     }
 
     SimConsole sim;
-    GatedKeys keys;
+    fakes::ScriptedKeys keys;
     Console console;
 };
 

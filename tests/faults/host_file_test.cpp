@@ -2,7 +2,7 @@
 // anything but the carriage return, nothing made on disk.
 #include <sys/stat.h>
 
-#include "faults/fault_rig.h"
+#include "tests/faults/fault_rig.h"
 
 namespace faults {
 namespace {

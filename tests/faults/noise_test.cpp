@@ -2,7 +2,7 @@
 // awaited texts are found as in-order matches, so noise around and inside
 // them costs nothing; a byte right after "binary\r" cannot be told from the
 // first reply or data byte, which the protocol has no way round.
-#include "faults/fault_rig.h"
+#include "tests/faults/fault_rig.h"
 
 namespace faults {
 namespace {

@@ -1,7 +1,7 @@
 // Blocks refused by the target ("N" in the write direction) and blocks that
 // arrive with a bad checksum (read direction): each block is tried three
 // times, then the exchange is abandoned with the abort byte.
-#include "faults/fault_rig.h"
+#include "tests/faults/fault_rig.h"
 
 namespace faults {
 namespace {

@@ -4,16 +4,16 @@
 
 #include <iostream>
 
-#include "faults/fault_rig.h"
-#include "faults/process_stats.h"
-#include "support/fakes.h"
+#include "tests/faults/fault_rig.h"
+#include "tests/faults/process_stats.h"
+#include "tests/support/fakes.h"
 
 namespace faults {
 namespace {
 
 // Runs the console loop for this many passes over a line that never says
 // anything, then quits with F10 F2.
-void idlePasses(Console& console, fakes::Keys& keyboard, fakes::Line& line, int passes) {
+void idlePasses(Console& console, fakes::ScriptedKeys& keyboard, fakes::RecordingPort& line, int passes) {
     line.reads = 0;
     line.beforeRead = [&keyboard, passes](int read) {
         if (read == passes) keyboard.type({keys::PrefixZero, keys::F10, keys::PrefixZero, keys::F2});
@@ -24,10 +24,10 @@ void idlePasses(Console& console, fakes::Keys& keyboard, fakes::Line& line, int 
 // On a silent line each pass is one 200 ms read: 18,000 passes are an hour.
 TEST(Resources, AnIdleHourOfTheConsoleLoopDoesNotGrow) {
     constexpr int Passes = 18'000;
-    fakes::Keys keys;
-    fakes::ScreenText screen;
-    fakes::Host host;
-    fakes::Line line;
+    fakes::ScriptedKeys keys;
+    fakes::RecordingScreen screen;
+    fakes::RecordingHost host;
+    fakes::RecordingPort line;
     Console console(keys, screen, host);
     // A first hour touches whatever pages a run touches once (a sanitizer's
     // bookkeeping among them); the second must add nothing.

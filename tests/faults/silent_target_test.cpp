@@ -2,7 +2,7 @@
 // directions: the host gives up after one read time-out, sends no abort byte,
 // says "transfer failed", asks for a fresh prompt, and leaves on disk and in
 // target memory exactly what was confirmed before the silence.
-#include "faults/fault_rig.h"
+#include "tests/faults/fault_rig.h"
 
 namespace faults {
 namespace {

@@ -13,10 +13,10 @@ using loadertest::ScratchDir;
 
 struct Refusal : ::testing::Test {
     Refusal() { console.port = &line; }
-    fakes::Keys keys;
-    fakes::ScreenText screen;
-    fakes::Host host;
-    fakes::Line line;
+    fakes::ScriptedKeys keys;
+    fakes::RecordingScreen screen;
+    fakes::RecordingHost host;
+    fakes::RecordingPort line;
     Console console{keys, screen, host};
     ScratchDir dir;
 };

@@ -88,9 +88,9 @@ protected:
 
     std::unique_ptr<sim::SimTarget> target;
     SerialPort port;
-    fakes::Keys keys;
-    fakes::ScreenText screen;
-    fakes::Host host;
+    fakes::ScriptedKeys keys;
+    fakes::RecordingScreen screen;
+    fakes::RecordingHost host;
     Console console{keys, screen, host};
     ScratchDir dir;
 };

@@ -110,9 +110,9 @@ protected:
 
     sim::SimTarget target;
     SerialPort port;
-    fakes::Keys keys;
-    fakes::ScreenText screen;
-    fakes::Host host;
+    fakes::ScriptedKeys keys;
+    fakes::RecordingScreen screen;
+    fakes::RecordingHost host;
     Console console{keys, screen, host};
 };
 

@@ -41,9 +41,9 @@ Board loadIntoFreshBoard(const std::string& file) {
         ADD_FAILURE() << "no simulated board";
         return board;
     }
-    fakes::Keys keys;
-    fakes::ScreenText screen;
-    fakes::Host host;
+    fakes::ScriptedKeys keys;
+    fakes::RecordingScreen screen;
+    fakes::RecordingHost host;
     Console console{keys, screen, host};
     console.port = &port;
     loadertest::drainPort(port);

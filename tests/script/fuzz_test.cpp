@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "script_rig.h"
+#include "tests/script/script_rig.h"
 
 using scripttest::Rig;
 
@@ -60,7 +60,7 @@ TEST(ScriptFuzz, SingleLinesDoOnlyWhatTheyAsk) {
     std::uniform_int_distribution<int> key(0, 40);
     for (int round = 0; round < 400; ++round) {
         Rig rig;
-        for (int i = 0; i < 3; ++i) rig.keyboard.keys.push_back(key(random) == 0 ? 27 : key(random));
+        for (int i = 0; i < 3; ++i) rig.keyboard.queue.push_back(key(random) == 0 ? 27 : key(random));
         std::string line = randomLine(random, ScriptFile::LineSize - 2);
         line.erase(std::remove(line.begin(), line.end(), '\n'), line.end());
         if (round % 2 == 0) line += '\n';

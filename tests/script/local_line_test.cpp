@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "script_rig.h"
+#include "tests/script/script_rig.h"
 
 using scripttest::Rig;
 using Texts = std::vector<std::string>;
@@ -58,31 +58,31 @@ TEST(LocalLines, ShellCommandsTakeTheRestOfTheLine) {
 
 TEST(LocalLines, EchoTextHoldingPauseWaitsForAKey) {
     Rig rig;
-    rig.keyboard.keys = {keys::Escape};
+    rig.keyboard.queue = {keys::Escape};
     EXPECT_FALSE(runFirst(rig, "local echo time for a pause\nnext\n"));
     EXPECT_EQ(rig.screen.text, "time for a pause\n");
     EXPECT_EQ(rig.only("key").size(), 1u);
     EXPECT_EQ(rig.port.writes, (Texts{"\r"}));  // only the echo's
 
     Rig other;
-    other.keyboard.keys = {'x'};
+    other.keyboard.queue = {'x'};
     EXPECT_TRUE(runFirst(other, "local echo time for a pause\nnext\n"));
     EXPECT_EQ(other.port.writes, (Texts{"\r", "\r"}));
 }
 
 TEST(LocalLines, PauseTakesOneCodeAndEscapeStopsTheScript) {
     Rig rig;
-    rig.keyboard.keys = {keys::PrefixExtended, keys::F1};
+    rig.keyboard.queue = {keys::PrefixExtended, keys::F1};
     rig.console.state = AtPrompt;
     EXPECT_TRUE(runFirst(rig, "local pause\n"));
     EXPECT_EQ(rig.port.writes, (Texts{"\r"}));
     EXPECT_EQ(rig.console.state, Typing);
     // The scan code stays for the console loop.
-    EXPECT_EQ(rig.keyboard.keys.size(), 1u);
+    EXPECT_EQ(rig.keyboard.queue.size(), 1u);
 
     Rig escaped;
     escaped.console.state = AtPrompt;
-    escaped.keyboard.keys = {keys::Escape};
+    escaped.keyboard.queue = {keys::Escape};
     EXPECT_FALSE(runFirst(escaped, "local pause\nnext\n"));
     EXPECT_TRUE(escaped.port.writes.empty());
     EXPECT_EQ(escaped.console.state, AtPrompt);
@@ -98,12 +98,12 @@ TEST(LocalLines, CommandsRunInTableOrderAndTheLastResultCounts) {
     // Whatever the order in the line, the pause comes first and the beep's
     // result last: ESC does not stop a line that also beeps.
     Rig rig;
-    rig.keyboard.keys = {keys::Escape};
+    rig.keyboard.queue = {keys::Escape};
     EXPECT_TRUE(runFirst(rig, "local beep pause\nnext\n"));
     EXPECT_EQ(rig.events, (Texts{"key", "beep", "port:\r"}));
 
     Rig answered;
-    answered.keyboard.keys = {'y'};
+    answered.keyboard.queue = {'y'};
     EXPECT_TRUE(runFirst(answered, "local pause beep\nnext\n"));
     answered.prompt();
     EXPECT_EQ(answered.port.writes, (Texts{"\r", "\r", "next\n"}));

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "script_rig.h"
+#include "tests/script/script_rig.h"
 
 using scripttest::Rig;
 using Texts = std::vector<std::string>;

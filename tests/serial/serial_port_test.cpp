@@ -11,7 +11,8 @@
 #include <fstream>
 
 #include "serial/custom_baud.h"
-#include "tests/serial/pty_line.h"
+#include "tests/support/pty_line.h"
+#include "tests/support/stopwatch.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ TEST_F(SerialPortOnPty, NulBytesPassBothWays) {
     // No translation on the way out either: "\n" stays one byte, "\r" stays.
     const std::string outgoing("\0\n\r\x11\x13\xff", 6);
     EXPECT_EQ(port.write(outgoing.data(), 6), 6);
-    EXPECT_EQ(line.receive(6), outgoing);
+    EXPECT_EQ(line.readCount(6), outgoing);
 }
 
 TEST_F(SerialPortOnPty, WriteOnAPtyReturnsAtOnce) {
@@ -86,7 +87,7 @@ TEST_F(SerialPortOnPty, WriteOnAPtyReturnsAtOnce) {
     const Stopwatch watch;
     EXPECT_EQ(port.write(block.data(), 2050), 2050);
     EXPECT_LT(watch.wallMs(), 100);
-    EXPECT_EQ(line.receive(2050).size(), 2050u);
+    EXPECT_EQ(line.readCount(2050).size(), 2050u);
 }
 
 TEST_F(SerialPortOnPty, WriteThatCannotLeaveGivesUpAfterItsTimeOut) {
@@ -138,7 +139,7 @@ TEST_F(SerialPortOnPty, DeviceGoneReadWaitsOutItsTimeOutWithoutSpinning) {
     ASSERT_TRUE(line.send("hi"));
     char buffer[10];
     ASSERT_EQ(port.read(buffer, 2), 2);
-    line.closeMaster();
+    line.close();
     for (int round = 0; round < 2; ++round) {
         const Stopwatch watch;
         EXPECT_EQ(port.read(buffer, 10), 0);

@@ -5,8 +5,9 @@
 #include <string>
 #include <thread>
 
-#include "tests/serial/pty_line.h"
 #include "tests/serial/signal_during.h"
+#include "tests/support/pty_line.h"
+#include "tests/support/stopwatch.h"
 
 namespace {
 

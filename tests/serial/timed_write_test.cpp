@@ -4,8 +4,9 @@
 
 #include <string>
 
-#include "tests/serial/pty_line.h"
 #include "tests/serial/signal_during.h"
+#include "tests/support/pty_line.h"
+#include "tests/support/stopwatch.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ TEST_F(TimedWriteOnPty, ReturnsOnlyOnceTheQueueHasDrained) {
     EXPECT_LE(watch.wallMs(), 150);
     EXPECT_FALSE(queue.discarded);
     EXPECT_LT(watch.cpuUs(), 40000);  // looked at, not spun on
-    EXPECT_EQ(line.receive(1000), block);
+    EXPECT_EQ(line.readCount(1000), block);
 }
 
 TEST_F(TimedWriteOnPty, AtItsDeadlineDropsTheRestAndCountsWhatLeft) {
@@ -81,7 +82,7 @@ TEST_F(TimedWriteOnPty, ASignalDoesNotEndTheWaitForTheDrain) {
     EXPECT_EQ(SignalDuring::delivered - before, 1);
     EXPECT_EQ(sent, 100);
     EXPECT_GE(watch.wallMs(), 104);
-    EXPECT_EQ(line.receive(100), std::string(100, 's'));
+    EXPECT_EQ(line.readCount(100), std::string(100, 's'));
 }
 
 TEST_F(TimedWriteOnPty, ASignalDoesNotEndTheWaitForRoomInTheDriver) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "monitor_feed.h"
+#include "tests/sim/monitor_feed.h"
 #include "sim/registers.h"
 
 using sim::Monitor;

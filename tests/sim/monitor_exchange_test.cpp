@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "frames.h"
-#include "monitor_feed.h"
+#include "tests/sim/frames.h"
+#include "tests/sim/monitor_feed.h"
 
 using sim::Monitor;
 

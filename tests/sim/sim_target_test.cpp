@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "frames.h"
-#include "pty_line.h"
+#include "tests/sim/frames.h"
+#include "tests/support/pty_line.h"
 #include "sim/sim_target.h"
 
 using namespace std::chrono;

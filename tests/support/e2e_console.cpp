@@ -1,4 +1,4 @@
-#include "support/e2e_console.h"
+#include "tests/support/e2e_console.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/e2e_temp_folder.h"
+#include "tests/support/e2e_temp_folder.h"
 
 namespace e2e {
 

@@ -1,6 +1,6 @@
-#include "support/e2e_session.h"
+#include "tests/support/e2e_session.h"
 
-#include "support/e2e_keys.h"
+#include "tests/support/e2e_keys.h"
 
 namespace e2e {
 

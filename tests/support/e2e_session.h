@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/e2e_console.h"
+#include "tests/support/e2e_console.h"
 #include "sim/sim_target.h"
 
 namespace e2e {

@@ -1,4 +1,4 @@
-#include "support/e2e_temp_folder.h"
+#include "tests/support/e2e_temp_folder.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -2,7 +2,10 @@
 
 // Stand-ins for the keyboard, the screen, the host and the serial line, so
 // the console can be driven and watched without a terminal or a target.
+// Each can also note what happens to it in a record shared by all of them,
+// to check the order of events across the four.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -16,48 +19,87 @@
 
 namespace fakes {
 
-class Keys final : public Keyboard {
+// In order: "port:<bytes>", "print:<text>", "sleep:<ms>", "beep",
+// "shell:<command>", "key", "read", and whatever else a test adds.
+using Events = std::vector<std::string>;
+
+class Recorder {
+public:
+    // Where events go; none are kept while it is null.
+    Events* events = nullptr;
+
+protected:
+    void note(const std::string& event) {
+        if (events != nullptr) events->push_back(event);
+    }
+};
+
+// Keys typed ahead, handed out one by one.
+class ScriptedKeys final : public Keyboard, public Recorder {
 public:
     void type(std::initializer_list<int> codes) { queue.insert(queue.end(), codes); }
     void type(const std::string& text) {
         for (unsigned char c : text) queue.push_back(c);
     }
-    bool keyWaiting() override { return !queue.empty(); }
+    bool keyWaiting() override { return !queue.empty() && (!ready || ready()); }
     int readKey() override {
+        note("key");
         if (queue.empty()) return NoMoreKeys;
         const int code = queue.front();
         queue.pop_front();
+        ++taken;
         return code;
     }
+
     std::deque<int> queue;
+    // When set, keys are offered only once it says so (asked on the thread
+    // that reads the keyboard).
+    std::function<bool()> ready;
+    // Keys handed out; other threads may watch it.
+    std::atomic<int> taken{0};
 };
 
-class ScreenText final : public Screen {
+class RecordingScreen final : public Screen, public Recorder {
 public:
-    void write(const char* bytes, std::size_t count) override { text.append(bytes, count); }
+    void write(const char* bytes, std::size_t count) override {
+        text.append(bytes, count);
+        note("print:" + std::string(bytes, count));
+    }
     std::string text;
 };
 
-class Host final : public HostServices {
+class RecordingHost final : public HostServices, public Recorder {
 public:
-    void sleepMilliseconds(std::uint32_t milliseconds) override { sleeps.push_back(milliseconds); }
-    void beep() override { ++beeps; }
-    void shell(const char* command) override { commands.emplace_back(command); }
+    void sleepMilliseconds(std::uint32_t milliseconds) override {
+        sleeps.push_back(milliseconds);
+        note("sleep:" + std::to_string(milliseconds));
+    }
+    void beep() override {
+        ++beeps;
+        note("beep");
+    }
+    void shell(const char* command) override {
+        commands.emplace_back(command);
+        note("shell:" + std::string(command));
+    }
     std::vector<std::uint32_t> sleeps;
     int beeps = 0;
     std::vector<std::string> commands;
 };
 
-// A line whose far end is a list of chunks to read; what is written is kept.
-class Line final : public SerialPort {
+// A line whose far end is a list of chunks to read, then silence; what is
+// written is kept, whole and write by write.
+class RecordingPort final : public SerialPort, public Recorder {
 public:
     bool open(const char*, std::int32_t) override { return true; }
     void close() override {}
     std::int32_t read(void* buffer, std::int32_t count) override {
         ++reads;
+        note("read");
         if (beforeRead) beforeRead(reads);
         if (chunks.empty()) {
             ++emptyReads;
+            if (whenDrained) whenDrained();
             return 0;
         }
         // A chunk longer than the read is served over several reads.
@@ -69,7 +111,10 @@ public:
         return static_cast<std::int32_t>(n);
     }
     std::int32_t write(const void* buffer, std::int32_t count) override {
-        written.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
+        const std::string bytes(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
+        written += bytes;
+        writes.push_back(bytes);
+        note("port:" + bytes);
         return count;
     }
     void pulseRts() override { ++rtsPulses; }
@@ -77,7 +122,10 @@ public:
     std::deque<std::string> chunks;
     // Called at every read with its number (from 1), e.g. to type keys later.
     std::function<void(int)> beforeRead;
+    // Called at each read once the chunks are all served.
+    std::function<void()> whenDrained;
     std::string written;
+    std::vector<std::string> writes;
     int reads = 0;
     int emptyReads = 0;
     int rtsPulses = 0;

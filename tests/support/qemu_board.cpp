@@ -1,4 +1,4 @@
-#include "support/qemu_board.h"
+#include "tests/support/qemu_board.h"
 
 #include <fcntl.h>
 #include <poll.h>

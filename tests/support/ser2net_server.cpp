@@ -1,4 +1,4 @@
-#include "support/ser2net_server.h"
+#include "tests/support/ser2net_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/e2e_temp_folder.h"
+#include "tests/support/e2e_temp_folder.h"
 
 namespace e2e {
 

@@ -9,8 +9,8 @@
 #include "transfer/block_codec.h"
 #include "transfer/data_commands.h"
 #include "transfer/data_file_job.h"
-#include "transfer/sim_console.h"
-#include "transfer/temp_file.h"
+#include "tests/transfer/sim_console.h"
+#include "tests/transfer/temp_file.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "support/fakes.h"
+#include "tests/support/fakes.h"
 #include "transfer/block_codec.h"
 #include "transfer/data_file_job.h"
-#include "transfer/temp_file.h"
+#include "tests/transfer/temp_file.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ protected:
     }
 
     TempFolder folder;
-    fakes::Line line;
+    fakes::RecordingPort line;
     DataFileJob job;
 };
 

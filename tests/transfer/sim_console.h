@@ -11,7 +11,7 @@
 #include "console/console.h"
 #include "serial/serial_port.h"
 #include "sim/sim_target.h"
-#include "support/fakes.h"
+#include "tests/support/fakes.h"
 
 class SimConsole {
 public:
@@ -62,9 +62,9 @@ public:
 
     sim::SimTarget target;
     SerialPort port;
-    fakes::Keys keys;
-    fakes::ScreenText screen;
-    fakes::Host host;
+    fakes::ScriptedKeys keys;
+    fakes::RecordingScreen screen;
+    fakes::RecordingHost host;
     Console console;
 };
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/console_keyboard_win32.h"
-#include "win32_temp_folder.h"
+#include "tests/windows/win32_temp_folder.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/host_file_io.h"
-#include "win32_temp_folder.h"
+#include "tests/windows/win32_temp_folder.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/host_services.h"
-#include "win32_temp_folder.h"
+#include "tests/windows/win32_temp_folder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "vt_screen.h"
+#include "tests/windows/vt_screen.h"
 
 #include <algorithm>
 #include <cctype>

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "loader/loader_files.h"
+#include "tests/loader/loader_files.h"
 #include "sim/sim_target.h"
-#include "support/qemu_board.h"
-#include "support/ser2net_server.h"
-#include "wine_session.h"
+#include "tests/support/qemu_board.h"
+#include "tests/support/ser2net_server.h"
+#include "tests/windows/wine_session.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "wine_session.h"
+#include "tests/windows/wine_session.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "vt_screen.h"
+#include "tests/windows/vt_screen.h"
 
 // Windows programs under Wine, from the Linux side: a fresh prefix of their
 // own with COM1 mapped to a pseudo-terminal, and a program run with a
