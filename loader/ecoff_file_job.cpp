@@ -56,12 +56,8 @@ bool isLoadableSection(const EcoffSectionHeader& section) {
 }
 
 bool EcoffFileJob::openFile(const char* path) {
-    handle = platform::openFileForReading(path);
-    if (handle == platform::InvalidFile) {
-        return false;
-    }
     std::uint8_t fileHeader[EcoffFileHeaderSize];
-    if (!readExactly(fileHeader, sizeof fileHeader)) {
+    if (!openWithHeader(path, fileHeader, sizeof fileHeader)) {
         return false;
     }
     // Only a linked executable with the usual optional header says where it
@@ -106,17 +102,13 @@ bool EcoffFileJob::loadableSectionsInFile() const {
     return true;
 }
 
-bool EcoffFileJob::sendSection(const EcoffSectionHeader& section) {
-    return platform::seekFile(handle, section.filePosition()) && beginBinaryWrite(port) &&
-           streamToTarget(port, section.physicalAddress(), section.size()) &&
-           endBinaryWrite(port);
-}
-
 bool EcoffFileJob::send() {
     // Each section in an exchange of its own, in table order; the next one
     // opens as soon as the last has closed.
     for (std::uint32_t index = 0; index < sectionCount; ++index) {
-        if (isLoadableSection(sections[index]) && !sendSection(sections[index])) {
+        const EcoffSectionHeader& section = sections[index];
+        if (isLoadableSection(section) &&
+            !sendExchange(port, section.filePosition(), section.physicalAddress(), section.size())) {
             return false;
         }
     }

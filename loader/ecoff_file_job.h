@@ -54,5 +54,4 @@ public:
 private:
     // Every section the load will send lies within the file.
     bool loadableSectionsInFile() const;
-    bool sendSection(const EcoffSectionHeader& section);
 };

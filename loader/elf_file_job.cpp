@@ -76,12 +76,9 @@ bool ElfFileJob::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
 }
 
 bool ElfFileJob::openFile(const char* path) {
-    handle = platform::openFileForReading(path);
-    if (handle == platform::InvalidFile || !platform::fileSize(handle, fileBytes_)) {
-        return false;
-    }
     std::uint8_t header[ElfHeaderSize];
-    if (!readExactly(header, sizeof header) || !isMipsElfExecutable(header, sizeof header)) {
+    if (!openWithHeader(path, header, sizeof header) || !platform::fileSize(handle, fileBytes_) ||
+        !isMipsElfExecutable(header, sizeof header)) {
         return false;
     }
     entry = readLe32(header + EntryOffset);
@@ -93,70 +90,69 @@ bool ElfFileJob::openFile(const char* path) {
            findGp(sections, readLe16(header + SectionNamesIndexOffset));
 }
 
+template <std::size_t Used, typename Take>
+bool ElfFileJob::readTable(std::uint64_t offset, std::uint32_t entrySize, std::uint32_t count,
+                           Take take) {
+    // Entries may be longer than the fields read here, never shorter; the
+    // whole table must lie within the file.
+    if (entrySize < Used || !inFile(offset, std::uint64_t{count} * entrySize)) {
+        return false;
+    }
+    for (std::uint32_t index = 0; index < count; ++index) {
+        std::uint8_t fields[Used];
+        if (!readAt(offset + std::uint64_t{index} * entrySize, fields, sizeof fields) || !take(fields)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool ElfFileJob::readSegments(const std::uint8_t* header) {
-    const std::uint64_t tableOffset = readLe32(header + ProgramTableOffset);
-    const std::uint32_t entrySize = readLe16(header + ProgramEntrySizeOffset);
     const std::uint32_t count = readLe16(header + ProgramCountOffset);
     segments.clear();
     if (count == 0) {
         return true;
     }
-    // Entries may be longer than the fields read here, never shorter; the
-    // whole table must lie within the file.
-    if (entrySize < ElfProgramHeaderSize ||
-        !inFile(tableOffset, std::uint64_t{count} * entrySize)) {
-        return false;
-    }
-    segments.reserve(count);
-    for (std::uint32_t index = 0; index < count; ++index) {
-        std::uint8_t entryBytes[ElfProgramHeaderSize];
-        if (!readAt(tableOffset + std::uint64_t{index} * entrySize, entryBytes, sizeof entryBytes)) {
-            return false;
-        }
-        ElfSegment segment;
-        segment.fileOffset = readLe32(entryBytes + SegmentFileOffset);
-        segment.physicalAddress = readLe32(entryBytes + SegmentPhysicalAddressOffset);
-        segment.fileSize = readLe32(entryBytes + SegmentFileSizeOffset);
-        if (readLe32(entryBytes + SegmentTypeOffset) != LoadSegment || segment.fileSize == 0) {
-            continue;
-        }
-        // Bytes the file does not have would otherwise end the load half
-        // way, with part of the program already in target memory.
-        if (!inFile(segment.fileOffset, segment.fileSize)) {
-            return false;
-        }
-        segments.push_back(segment);
-    }
-    return true;
+    return readTable<ElfProgramHeaderSize>(
+        readLe32(header + ProgramTableOffset), readLe16(header + ProgramEntrySizeOffset), count,
+        [this](const std::uint8_t* fields) {
+            ElfSegment segment;
+            segment.fileOffset = readLe32(fields + SegmentFileOffset);
+            segment.physicalAddress = readLe32(fields + SegmentPhysicalAddressOffset);
+            segment.fileSize = readLe32(fields + SegmentFileSizeOffset);
+            if (readLe32(fields + SegmentTypeOffset) != LoadSegment || segment.fileSize == 0) {
+                return true;
+            }
+            // Bytes the file does not have would otherwise end the load half
+            // way, with part of the program already in target memory.
+            if (!inFile(segment.fileOffset, segment.fileSize)) {
+                return false;
+            }
+            segments.push_back(segment);
+            return true;
+        });
 }
 
 bool ElfFileJob::readSections(const std::uint8_t* header, std::vector<Section>& sections) {
     const std::uint64_t tableOffset = readLe32(header + SectionTableOffset);
-    const std::uint32_t entrySize = readLe16(header + SectionEntrySizeOffset);
     const std::uint32_t count = readLe16(header + SectionCountOffset);
     // Offset 0 is where a file without a section table says so.
     if (count == 0 || tableOffset == 0) {
         return true;
     }
-    if (entrySize < ElfSectionHeaderSize ||
-        !inFile(tableOffset, std::uint64_t{count} * entrySize)) {
-        return false;
-    }
-    sections.resize(count);
-    for (std::uint32_t index = 0; index < count; ++index) {
-        std::uint8_t entryBytes[ElfSectionHeaderSize];
-        if (!readAt(tableOffset + std::uint64_t{index} * entrySize, entryBytes, sizeof entryBytes)) {
-            return false;
-        }
-        Section& section = sections[index];
-        section.name = readLe32(entryBytes + SectionNameOffset);
-        section.type = readLe32(entryBytes + SectionTypeOffset);
-        section.offset = readLe32(entryBytes + SectionFileOffset);
-        section.size = readLe32(entryBytes + SectionSizeOffset);
-        section.link = readLe32(entryBytes + SectionLinkOffset);
-        section.entrySize = readLe32(entryBytes + SectionEntrySizeField);
-    }
-    return true;
+    return readTable<ElfSectionHeaderSize>(
+        tableOffset, readLe16(header + SectionEntrySizeOffset), count,
+        [&sections](const std::uint8_t* fields) {
+            Section section;
+            section.name = readLe32(fields + SectionNameOffset);
+            section.type = readLe32(fields + SectionTypeOffset);
+            section.offset = readLe32(fields + SectionFileOffset);
+            section.size = readLe32(fields + SectionSizeOffset);
+            section.link = readLe32(fields + SectionLinkOffset);
+            section.entrySize = readLe32(fields + SectionEntrySizeField);
+            sections.push_back(section);
+            return true;
+        });
 }
 
 bool ElfFileJob::hasName(const Section& names, std::uint32_t nameOffset, const char* wanted) {
@@ -240,18 +236,12 @@ bool ElfFileJob::findSymbol(const std::vector<Section>& sections, const Section&
     return true;
 }
 
-bool ElfFileJob::sendSegment(const ElfSegment& segment) {
-    return platform::seekFile(handle, segment.fileOffset) && beginBinaryWrite(port) &&
-           streamToTarget(port, segment.physicalAddress, segment.fileSize) &&
-           endBinaryWrite(port);
-}
-
 bool ElfFileJob::send() {
     // Each segment in an exchange of its own, in table order. Memory beyond
     // a segment's file bytes (its bss) is the program's to clear, as with
     // the other formats.
     for (const ElfSegment& segment : segments) {
-        if (!sendSegment(segment)) {
+        if (!sendExchange(port, segment.fileOffset, segment.physicalAddress, segment.fileSize)) {
             return false;
         }
     }

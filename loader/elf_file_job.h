@@ -44,13 +44,18 @@ private:
 
     bool readAt(std::uint64_t offset, void* buffer, std::size_t count);
     bool inFile(std::uint64_t offset, std::uint64_t count) const;
+    // Reads a table of count entries, entrySize bytes apart, handing the
+    // first Used bytes of each to take; false when the table does not lie
+    // within the file, its entries are shorter than Used, a read fails or
+    // take gives false.
+    template <std::size_t Used, typename Take>
+    bool readTable(std::uint64_t offset, std::uint32_t entrySize, std::uint32_t count, Take take);
     bool readSegments(const std::uint8_t* header);
     bool readSections(const std::uint8_t* header, std::vector<Section>& sections);
     bool hasName(const Section& names, std::uint32_t nameOffset, const char* wanted);
     bool findGp(const std::vector<Section>& sections, std::uint32_t namesIndex);
     bool findSymbol(const std::vector<Section>& sections, const Section& symbols,
                     const char* wanted, bool& found, std::uint32_t& value);
-    bool sendSegment(const ElfSegment& segment);
 
     std::uint64_t fileBytes_ = 0;
 };

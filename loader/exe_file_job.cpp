@@ -16,14 +16,10 @@ constexpr std::size_t StackSizeOffset = 0x34;
 }  // namespace
 
 bool ExeFileJob::openFile(const char* path) {
-    handle = platform::openFileForReading(path);
-    if (handle == platform::InvalidFile) {
-        return false;
-    }
     std::uint8_t header[ExeHeaderReadSize];
     // A header cut short by the end of the file is refused: its missing
     // fields would be guesses.
-    if (!readExactly(header, sizeof header)) {
+    if (!openWithHeader(path, header, sizeof header)) {
         return false;
     }
     entry = readLe32(header + InitialPcOffset);
@@ -41,7 +37,5 @@ bool ExeFileJob::openFile(const char* path) {
 }
 
 bool ExeFileJob::send() {
-    return platform::seekFile(handle, ExeDataOffset) && beginBinaryWrite(port) &&
-           streamToTarget(port, loadAddress, loadSize) && endBinaryWrite(port) &&
-           setStartRegisters();
+    return sendExchange(port, ExeDataOffset, loadAddress, loadSize) && setStartRegisters();
 }

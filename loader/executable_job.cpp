@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/host_file_io.h"
+
 namespace {
 
 constexpr const char* MonitorPrompt = ">>";
@@ -11,6 +13,11 @@ constexpr const char* MonitorPrompt = ">>";
 bool ExecutableJob::start(SerialPort* portIn) {
     port = portIn;
     return startSend();
+}
+
+bool ExecutableJob::openWithHeader(const char* path, void* header, std::size_t count) {
+    handle = platform::openFileForReading(path);
+    return isOpen() && readExactly(header, count);
 }
 
 bool ExecutableJob::setRegister(const char* name, std::uint32_t value) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "transfer/transfer_job.h"
@@ -23,6 +24,9 @@ class ExecutableJob : public TransferJob {
 public:
     // Keeps the port for the worker and starts it on send().
     bool start(SerialPort* portIn);
+    // Opens the file and reads its first count bytes; false when either
+    // fails, a file too short for its header included.
+    bool openWithHeader(const char* path, void* header, std::size_t count);
     // Worker thread, last step of send(): epc, gp and sp, each after a prompt.
     bool setStartRegisters();
 

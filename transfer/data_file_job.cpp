@@ -33,8 +33,7 @@ bool DataFileJob::startReceive() {
 }
 
 bool DataFileJob::send() {
-    return platform::seekFile(handle, 0) && beginBinaryWrite(port) &&
-           streamToTarget(port, address, length) && endBinaryWrite(port);
+    return sendExchange(port, 0, address, length);
 }
 
 bool DataFileJob::receive() {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/host_file_io.h"
 #include "serial/serial_port.h"
 #include "transfer/block_codec.h"
 #include "transfer/transfer_job.h"
@@ -61,6 +62,12 @@ bool TransferJob::beginBinaryRead(SerialPort* port) {
 }
 
 bool TransferJob::endBinaryRead(SerialPort* port) { return waitForText(port, "end binary\r"); }
+
+bool TransferJob::sendExchange(SerialPort* port, std::uint64_t fileOffset, std::uint32_t address,
+                               std::uint32_t length) {
+    return platform::seekFile(handle, fileOffset) && beginBinaryWrite(port) &&
+           streamToTarget(port, address, length) && endBinaryWrite(port);
+}
 
 bool TransferJob::sendHeader(SerialPort* port, std::uint32_t address, std::uint32_t length) {
     return writeByte(port, TransferHeaderByte) && sendWord(port, address) == 4 &&

@@ -42,6 +42,10 @@ public:
     bool beginBinaryRead(SerialPort* port);
     bool endBinaryRead(SerialPort* port);
     bool streamToTarget(SerialPort* port, std::uint32_t address, std::uint32_t length);
+    // One whole write exchange: length bytes of the host file from
+    // fileOffset on, to target memory at address.
+    bool sendExchange(SerialPort* port, std::uint64_t fileOffset, std::uint32_t address,
+                      std::uint32_t length);
     bool streamFromTarget(SerialPort* port, std::uint32_t address, std::uint32_t length);
 
 protected:
