@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "console/console.h"
 #include "platform/host_file_io.h"
 
 bool ScriptFile::open(const char* path, std::int32_t depthIn) {
@@ -37,3 +38,12 @@ std::int32_t ScriptFile::readLine(char* copy, char* raw, std::int32_t size) {
 }
 
 Owned<ScriptFile> ScriptFile::takeCalled() { return std::move(called_); }
+
+Owned<ScriptFile> openScript(Console& console, const char* path, std::int32_t depth) {
+    Owned<ScriptFile> script(new ScriptFile);
+    if (!script->open(path, depth)) {
+        console.refuse("cannot open file\n");
+        script.reset();
+    }
+    return script;
+}

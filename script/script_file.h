@@ -44,3 +44,7 @@ private:
 
     Owned<ScriptFile> called_;
 };
+
+// Opens the script at path one level below depth; when it cannot, says
+// "cannot open file", hands the line back to the target and gives null.
+Owned<ScriptFile> openScript(Console& console, const char* path, std::int32_t depth);

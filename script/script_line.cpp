@@ -2,7 +2,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <utility>
 
 #include "console/console.h"
 #include "console/fits_target.h"
@@ -139,8 +138,6 @@ bool ScriptFile::callScript(const char* path, Console& console) {
     // One that was never taken over (the line was run outside a runner)
     // is let go here.
     called_.reset();
-    Owned<ScriptFile> next(new ScriptFile);
-    if (!next->open(path, depth)) return console.refuse("cannot open file\n");
-    called_ = std::move(next);
-    return true;
+    called_ = openScript(console, path, depth);
+    return called_ != nullptr;
 }

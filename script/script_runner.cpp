@@ -15,13 +15,11 @@ constexpr int MaxLinesPerStep = 256;
 
 bool ScriptRunner::start(const char* path, std::int32_t depth, SerialPort* port) {
     stopAll();
-    scriptRunning_ = true;
-    Owned<ScriptFile> next(new ScriptFile);
-    if (!next->open(path, depth)) {
-        scriptRunning_ = false;
-        return console_.refuse("cannot open file\n");
+    script_ = openScript(console_, path, depth);
+    if (script_ == nullptr) {
+        return false;
     }
-    script_ = std::move(next);
+    scriptRunning_ = true;
     step(port);
     return scriptRunning_;
 }
