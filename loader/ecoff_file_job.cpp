@@ -9,17 +9,12 @@
 namespace {
 
 // File header fields.
-constexpr std::size_t SectionCountOffset = 2;
-constexpr std::size_t OptionalHeaderSizeOffset = 16;
-constexpr std::size_t FileFlagsOffset = 18;
+constexpr std::size_t SectionCountOffset = 2, OptionalHeaderSizeOffset = 16, FileFlagsOffset = 18;
 // Optional header fields.
-constexpr std::size_t EntryOffset = 16;
-constexpr std::size_t GpValueOffset = 52;
-// Section header fields.
+constexpr std::size_t EntryOffset = 16, GpValueOffset = 52;
+// Section header fields: the name, 8 bytes, comes first.
 constexpr std::size_t NameSize = 8;
-constexpr std::size_t PhysicalAddressOffset = 8;
-constexpr std::size_t SizeOffset = 16;
-constexpr std::size_t FilePositionOffset = 20;
+constexpr std::size_t PhysicalAddressOffset = 8, SizeOffset = 16, FilePositionOffset = 20;
 constexpr std::size_t FlagsOffset = 36;
 
 bool sameName(const std::uint8_t* sectionName, const char* wanted) {

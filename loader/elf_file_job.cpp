@@ -35,13 +35,11 @@ constexpr std::size_t SegmentFileOffset = 4;
 constexpr std::size_t SegmentPhysicalAddressOffset = 12;
 constexpr std::size_t SegmentFileSizeOffset = 16;
 
-// Section header fields.
-constexpr std::size_t SectionNameOffset = 0;
-constexpr std::size_t SectionTypeOffset = 4;
-constexpr std::size_t SectionFileOffset = 16;
-constexpr std::size_t SectionSizeOffset = 20;
-constexpr std::size_t SectionLinkOffset = 24;
-constexpr std::size_t SectionEntrySizeField = 36;
+// Section header fields: name and type; where the bytes are and how many;
+// the linked section and the size of an entry, for tables.
+constexpr std::size_t SectionNameOffset = 0, SectionTypeOffset = 4;
+constexpr std::size_t SectionFileOffset = 16, SectionSizeOffset = 20;
+constexpr std::size_t SectionLinkOffset = 24, SectionEntrySizeField = 36;
 constexpr std::uint32_t SymbolTableType = 2;
 
 // The register information record keeps the link's gp in its last word.
@@ -50,9 +48,7 @@ constexpr std::uint32_t RegisterInfoSize = 24;
 constexpr std::uint32_t RegisterInfoGpOffset = 20;
 
 // Symbol fields.
-constexpr std::size_t SymbolNameOffset = 0;
-constexpr std::size_t SymbolValueOffset = 4;
-constexpr std::size_t SymbolSectionOffset = 14;
+constexpr std::size_t SymbolNameOffset = 0, SymbolValueOffset = 4, SymbolSectionOffset = 14;
 constexpr char GpSymbolName[] = "_gp";
 
 }  // namespace

@@ -5,13 +5,11 @@
 
 namespace {
 
-// Header fields, offsets from the start of the file.
-constexpr std::size_t InitialPcOffset = 0x10;
-constexpr std::size_t InitialGpOffset = 0x14;
-constexpr std::size_t LoadAddressOffset = 0x18;
-constexpr std::size_t LoadSizeOffset = 0x1C;
-constexpr std::size_t StackBaseOffset = 0x30;
-constexpr std::size_t StackSizeOffset = 0x34;
+// Header fields, offsets from the start of the file: the start registers,
+// where the data goes and how much of it there is, and the stack.
+constexpr std::size_t InitialPcOffset = 0x10, InitialGpOffset = 0x14;
+constexpr std::size_t LoadAddressOffset = 0x18, LoadSizeOffset = 0x1C;
+constexpr std::size_t StackBaseOffset = 0x30, StackSizeOffset = 0x34;
 
 }  // namespace
 
