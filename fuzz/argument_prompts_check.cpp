@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/console/recording_console.h"
+#include "tests/support/console_rig.h"
 #include "fuzz/require.h"
 #include "fuzz/user_input_checks.h"
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "tests/console/recording_console.h"
+#include "tests/support/console_rig.h"
 #include "fuzz/require.h"
 
 using fuzzing::require;

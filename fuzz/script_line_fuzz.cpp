@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/console/recording_console.h"
+#include "tests/support/console_rig.h"
 #include "tests/support/script_commands.h"
 #include "fuzz/open_guard.h"
 #include "fuzz/require.h"

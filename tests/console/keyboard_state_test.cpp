@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tests/console/recording_console.h"
+#include "tests/support/console_rig.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "console/console.h"
 #include "platform/terminal_keyboard.h"
 #include "serial/serial_port.h"
-#include "tests/console/recording_console.h"
+#include "tests/support/console_rig.h"
 #include "tests/support/fakes.h"
 #include "tests/support/pty_line.h"
 #include "tests/support/stopwatch.h"

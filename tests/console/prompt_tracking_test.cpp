@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "tests/console/recording_console.h"
+#include "tests/support/console_rig.h"
 
 namespace {
 
