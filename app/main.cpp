@@ -1,21 +1,68 @@
 // tolvanis: a serial console for a development board's resident monitor.
 #include <cstdio>
+#include <optional>
 
 #include "app/banner.h"
 #include "app/program_commands.h"
+#include "app/command_line.h"
 #include "app/settings.h"
 #include "console/console.h"
+#include "console/session_watch.h"
 #include "platform/host_services.h"
 #include "platform/keyboard.h"
+#include "platform/no_keyboard.h"
 #include "platform/screen.h"
 #include "platform/serial_port_list.h"
+#include "platform/session_log.h"
 #include "platform/settings_store.h"
 #include "platform/terminal.h"
 #include "serial/port_factory.h"
 
 namespace {
 
+constexpr int CannotStart = static_cast<int>(BatchStatus::CannotStart);
+
 void show(Screen& screen, const std::string& text) { screen.write(text.data(), text.size()); }
+
+// Start-up failures of the command line go to standard error, apart from
+// the screen's text (which may be a file a CI job keeps).
+int refuse(const std::string& reason) {
+    std::fprintf(stderr, "tolvanis: %s\n", reason.c_str());
+    return CannotStart;
+}
+
+// The run itself, once the options hold and the log (if any) is open.
+int runSession(Screen& screen, const StartupSettings& settings, const UnattendedOptions& options,
+               const std::string& notice) {
+    // A batch run leaves the terminal's modes alone and has no keyboard.
+    std::optional<platform::RawTerminal> terminal;
+    if (!options.batch) terminal.emplace();
+    // A URL names a port served over the network; any other name a device.
+    const auto port = makeSerialPort(settings.portName);
+    NoKeyboard noKeyboard;
+    const auto systemKeyboard = options.batch ? nullptr : makeSystemKeyboard();
+    Keyboard& keyboard = options.batch ? static_cast<Keyboard&>(noKeyboard) : *systemKeyboard;
+    SystemHostServices host;
+    Console console(keyboard, screen, host);
+    ProgramCommands commands(console);
+
+    show(screen, bannerText(settings));
+    show(screen, "press F1 for help\n\n");
+    show(screen, notice);
+    if (!port->open(settings.portName.c_str(), settings.baudRate)) {
+        show(screen, "cannot open port\n");
+        // A failure, told to the calling shell as one.
+        return CannotStart;
+    }
+    SessionWatch::Options watching{settings.portName, settings.baudRate, options.batch,
+                                   options.reconnect, options.timeoutMs};
+    SessionWatch watch(watching, *port, keyboard, screen);
+    console.watch = &watch;
+    console.run(port.get(), settings.hasScript, settings.scriptName.c_str());
+    if (watch.decided()) watch.drainOutput(console);
+    port->close();
+    return options.batch && watch.decided() ? static_cast<int>(watch.status()) : 0;
+}
 
 }  // namespace
 
@@ -33,30 +80,27 @@ int main(int argc, char** argv) {
 
     platform::watchTerminationSignals();
     platform::endWithTerminationSignalAtExit();
-    platform::RawTerminal terminal;
-    const auto keyboard = makeSystemKeyboard();
-    SystemHostServices host;
-    Console console(*keyboard, screen, host);
-    ProgramCommands commands(console);
-
     StartupSettings settings;
     const auto store = makeSystemSettingsStore();
     readStoredSettings(*store, settings);
     applyArguments(argc, argv, settings);
-    const std::string notice = storeSettings(*store, settings);
+    UnattendedOptions options;
+    std::string error;
+    // A command line that is refused changes no stored setting.
+    if (!parseUnattendedOptions(argc, argv, settings.hasScript, options, error)) return refuse(error);
 
-    show(screen, bannerText(settings));
-    show(screen, "press F1 for help\n\n");
-    show(screen, notice);
-
-    // A URL names a port served over the network; any other name a device.
-    const auto port = makeSerialPort(settings.portName);
-    if (!port->open(settings.portName.c_str(), settings.baudRate)) {
-        show(screen, "cannot open port\n");
-        // A failure, told to the calling shell as one.
-        return 1;
+    platform::LogFile log;
+    std::optional<LoggingScreen> logging;
+    if (!options.logPath.empty()) {
+        if (!log.open(options.logPath, error)) {
+            return refuse("cannot open log " + options.logPath + ": " + error);
+        }
+        // The script would read the screen's text back as its next lines.
+        if (settings.hasScript && log.isFile(settings.scriptName)) {
+            return refuse("cannot open log " + options.logPath + ": it is the script file");
+        }
+        logging.emplace(screen, log, options.logTimestamps);
     }
-    console.run(port.get(), settings.hasScript, settings.scriptName.c_str());
-    port->close();
-    return 0;
+    const std::string notice = storeSettings(*store, settings);
+    return runSession(logging ? static_cast<Screen&>(*logging) : screen, settings, options, notice);
 }

@@ -20,6 +20,8 @@ public:
     bool startScript(const char* path, std::int32_t depth, SerialPort* port) override;
     void promptArrived() override;
     void stopScripts() override;
+    bool scriptRunning() const override { return scripts_.scriptRunning(); }
+    bool scriptFailed() const override { return scripts_.failed(); }
 
     const ScriptRunner& scripts() const { return scripts_; }
 

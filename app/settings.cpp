@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "app/command_line.h"
 #include "platform/settings_store.h"
 
 namespace {
@@ -57,7 +58,9 @@ void readStoredSettings(SettingsStore& store, StartupSettings& settings) {
 void applyArguments(int argc, const char* const* argv, StartupSettings& settings) {
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
-        if (argument[0] != '-') {
+        if (takesNextArgument(argument)) {
+            ++i;  // its value belongs to it
+        } else if (argument[0] != '-') {
             settings.hasScript = true;
             settings.scriptName = argument;
         } else if (argument[1] == 'p') {

@@ -1,4 +1,5 @@
 #include "console/console.h"
+#include "console/session_watch.h"
 
 #include <cstring>
 
@@ -90,7 +91,11 @@ void Console::run(SerialPort* portIn, bool hasScript, const char* scriptName) {
                 busy = true;
             }
         }
-        if (state == QuitRequested || platform::terminationRequested()) {
+        if (watch != nullptr && port->lost() && !watch->portLost(*this)) {
+            break;
+        }
+        if (state == QuitRequested || platform::terminationRequested() ||
+            (watch != nullptr && watch->runOver(*this))) {
             break;
         }
         if (!busy) {

@@ -10,6 +10,7 @@ class HostServices;
 class Keyboard;
 class Screen;
 class SerialPort;
+class SessionWatch;
 
 // Screen text of the main thread: chunks from the port and short one-off
 // texts (an echoed character, a star, a line end).
@@ -76,6 +77,8 @@ public:
     std::int32_t lineLength = 0;
     std::int32_t starsShown = 0;
     bool promptSplit = false;
+    // Reconnects a lost port and ends batch runs; none in tests of the loop.
+    SessionWatch* watch = nullptr;
 
 private:
     void openPrompt(const char* prompt, ConsoleState next);

@@ -23,4 +23,8 @@ public:
     virtual void promptArrived() = 0;
     // Ends every script, callers included.
     virtual void stopScripts() = 0;
+    // A script runs and goes on at the next prompt; a script stopped because
+    // a command of it failed. A batch run ends on these, with its status.
+    virtual bool scriptRunning() const { return false; }
+    virtual bool scriptFailed() const { return false; }
 };

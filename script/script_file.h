@@ -33,6 +33,10 @@ public:
     // its caller) and runs its first line at once.
     Owned<ScriptFile> takeCalled();
 
+    // The last line stopped the script because a command failed (or a
+    // pause found no key), not at the end of the file or a "quit".
+    bool stoppedOnFailure() const { return failed_; }
+
     std::int32_t depth = 0;
     // Set once a read found the end of the file: the script ended by itself
     // rather than being stopped by one of its lines.
@@ -43,6 +47,7 @@ private:
     bool callScript(const char* path, Console& console);
 
     Owned<ScriptFile> called_;
+    bool failed_ = false;
 };
 
 // Opens the script at path one level below depth; when it cannot, says

@@ -57,6 +57,7 @@ bool ScriptFile::runNextLine(SerialPort* port, Console& console) {
     const std::int32_t count = readLine(copy, raw, LineSize);
     if (count == 0) {
         atEnd = true;
+        failed_ = false;
         return false;
     }
     const char* local = std::strstr(copy, "local");
@@ -128,6 +129,9 @@ bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& conso
     if (holds(text, "auto-again")) {
         platform::seekFile(handle, 0);
     }
+    // A "quit" ends the script as its end of file would, unless the line
+    // had already failed.
+    failed_ = !result;
     if (holds(text, "quit")) {
         result = false;
     }

@@ -17,6 +17,7 @@ bool ScriptRunner::start(const char* path, std::int32_t depth, SerialPort* port)
     stopAll();
     script_ = openScript(console_, path, depth);
     if (script_ == nullptr) {
+        failed_ = true;
         return false;
     }
     scriptRunning_ = true;
@@ -56,6 +57,7 @@ void ScriptRunner::step(SerialPort* port) {
         const bool goOn = script_->runNextLine(port, console_);
         Owned<ScriptFile> called = script_->takeCalled();
         if (!goOn && !script_->atEnd) {
+            failed_ = failed_ || script_->stoppedOnFailure();
             stopAll();
             return;
         }

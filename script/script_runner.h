@@ -25,6 +25,9 @@ public:
 
     // A script is being run and the next monitor prompt runs its next line.
     bool scriptRunning() const { return scriptRunning_; }
+    // A script stopped because one of its commands failed (or it could not
+    // be opened); a batch run ends on it with its status.
+    bool failed() const { return failed_; }
     // The running script, or null.
     const ScriptFile* script() const { return script_.get(); }
     // Scripts waiting for the running one to end; innermost last.
@@ -37,4 +40,5 @@ private:
     Owned<ScriptFile> script_;
     std::vector<Owned<ScriptFile>> callers_;
     bool scriptRunning_ = false;
+    bool failed_ = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -30,7 +31,16 @@ public:
     // many, 0 when none are, -1 when the device failed or has gone.
     virtual std::int32_t readWaiting(void* buffer, std::int32_t count);
 
+    // The device has gone (an unplugged adapter, a closed pseudo-terminal):
+    // a read or write failed in the way only a vanished device fails. A
+    // silent line is not lost. Cleared by the next successful open. Set by
+    // whichever thread uses the port, read by the main thread.
+    bool lost() const { return portLost.load(); }
+
 protected:
+    void reportLost() { portLost.store(true); }
+
+    std::atomic<bool> portLost{false};
     std::intptr_t handle = -1;
     // The rate the line was opened with; tells how long queued bytes take.
     std::int32_t lineRate = 0;

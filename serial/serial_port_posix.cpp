@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -119,10 +120,21 @@ bool configureLine(int fd, std::int32_t baud) {
     return serial::currentBaud(fd, actual) && closeEnough(actual, baud);
 }
 
+// A device that has gone (a pseudo-terminal whose far end closed, an adapter
+// unplugged, so that its terminal hung up) tells poll() so at once with a
+// hang-up or an error; a line that is merely silent tells nothing. Asked only
+// after a read brought nothing or a write fell short.
+bool deviceGone(int fd) {
+    pollfd device{fd, POLLIN | POLLOUT, 0};
+    return fd >= 0 && poll(&device, 1, 0) > 0 &&
+           (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 }  // namespace
 
 bool SerialPort::open(const char* portName, std::int32_t baudRate) {
     handle = -1;
+    portLost.store(false);
     // Rate 0 would mean "hang up" to the driver.
     if (baudRate <= 0) {
         return false;
@@ -171,19 +183,27 @@ void SerialPort::close() {
 }
 
 std::int32_t SerialPort::read(void* buffer, std::int32_t count) {
-    return serial::timedRead(static_cast<int>(handle), buffer, count, serial::lineTimeouts.read);
+    const std::int32_t got =
+        serial::timedRead(static_cast<int>(handle), buffer, count, serial::lineTimeouts.read);
+    if (got <= 0 && count > 0 && deviceGone(static_cast<int>(handle))) reportLost();
+    return got;
 }
 
 std::intptr_t SerialPort::waitHandle() const { return handle; }
 
 std::int32_t SerialPort::readWaiting(void* buffer, std::int32_t count) {
-    return serial::readWaiting(static_cast<int>(handle), buffer, count);
+    const std::int32_t got = serial::readWaiting(static_cast<int>(handle), buffer, count);
+    if (got < 0 && deviceGone(static_cast<int>(handle))) reportLost();
+    return got;
 }
 
 std::int32_t SerialPort::write(const void* buffer, std::int32_t count) {
     const int fd = static_cast<int>(handle);
     serial::DriverQueue queue(fd);
-    return serial::timedWrite(fd, buffer, count, serial::lineTimeouts.write, queue, lineRate);
+    const std::int32_t written =
+        serial::timedWrite(fd, buffer, count, serial::lineTimeouts.write, queue, lineRate);
+    if (written < count && deviceGone(static_cast<int>(handle))) reportLost();
+    return written;
 }
 
 void SerialPort::pulseRts() {

@@ -9,6 +9,16 @@ HANDLE handleOf(std::intptr_t value) {
     return reinterpret_cast<HANDLE>(value);
 }
 
+// With fAbortOnError off, a read or write on an open port fails only when
+// the device has gone (a USB adapter unplugged: ERROR_BAD_COMMAND,
+// ERROR_ACCESS_DENIED, ERROR_DEVICE_NOT_CONNECTED, ERROR_GEN_FAILURE ...).
+// A handle that was never opened is not a lost port.
+bool failedOnDevice(std::intptr_t value) {
+    const HANDLE port = handleOf(value);
+    return port != INVALID_HANDLE_VALUE && port != nullptr &&
+           GetLastError() != ERROR_OPERATION_ABORTED;
+}
+
 static_assert(sizeof(DCB) == 28, "the line settings assume the 28-byte DCB");
 
 }  // namespace
@@ -16,6 +26,7 @@ static_assert(sizeof(DCB) == 28, "the line settings assume the 28-byte DCB");
 bool SerialPort::open(const char* portName, std::int32_t baudRate) {
     // Plain synchronous access, and no sharing: a port another program holds
     // fails here.
+    portLost.store(false);
     const HANDLE port = CreateFileA(systemPortPath(portName).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     handle = reinterpret_cast<std::intptr_t>(port);
@@ -48,7 +59,9 @@ void SerialPort::close() {
 
 std::int32_t SerialPort::read(void* buffer, std::int32_t count) {
     DWORD got = 0;
-    if (count <= 0 || !ReadFile(handleOf(handle), buffer, static_cast<DWORD>(count), &got, nullptr)) {
+    if (count <= 0) return 0;
+    if (!ReadFile(handleOf(handle), buffer, static_cast<DWORD>(count), &got, nullptr)) {
+        if (failedOnDevice(handle)) reportLost();
         return 0;
     }
     return static_cast<std::int32_t>(got);
@@ -56,8 +69,9 @@ std::int32_t SerialPort::read(void* buffer, std::int32_t count) {
 
 std::int32_t SerialPort::write(const void* buffer, std::int32_t count) {
     DWORD written = 0;
-    if (count <= 0 ||
-        !WriteFile(handleOf(handle), buffer, static_cast<DWORD>(count), &written, nullptr)) {
+    if (count <= 0) return 0;
+    if (!WriteFile(handleOf(handle), buffer, static_cast<DWORD>(count), &written, nullptr)) {
+        if (failedOnDevice(handle)) reportLost();
         return 0;
     }
     return static_cast<std::int32_t>(written);
@@ -77,6 +91,7 @@ std::int32_t SerialPort::readWaiting(void* buffer, std::int32_t count) {
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(handleOf(handle), &errors, &status)) {
+        if (failedOnDevice(handle)) reportLost();
         return -1;
     }
     const DWORD waiting = status.cbInQue < static_cast<DWORD>(count) ? status.cbInQue

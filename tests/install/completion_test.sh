@@ -66,9 +66,13 @@ expect() {
 [[ $(complete -p tolvanis 2>/dev/null) == *"-F _tolvanis"* ]] || fail "no completion registered for tolvanis"
 
 complete_line "tolvanis -"
-expect "options after -" -p -b --list --help --version
+expect "options after -" -p -b --list --help --version --log --log-timestamps --batch --timeout --reconnect
 complete_line "tolvanis --"
-expect "long options after --" --list --help --version
+expect "long options after --" --list --help --version --log --log-timestamps --batch --timeout --reconnect
+complete_line "tolvanis --log"
+expect "--log" --log --log-timestamps
+complete_line "tolvanis --timeout "
+expect "no value offered for --timeout"
 complete_line "tolvanis --v"
 expect "--v" --version
 
@@ -126,6 +130,8 @@ touch "$scratch/work/boot.txt" "$scratch/work/other.txt"
     expect "a script file" boot.txt
     complete_line "tolvanis scr"
     expect "a folder on the way to a script" scripts
+    complete_line "tolvanis --log oth"
+    expect "a log file after --log" other.txt
     exit "$failures"
 ) || failures=$((failures + $?))
 

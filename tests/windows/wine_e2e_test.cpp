@@ -311,6 +311,38 @@ TEST_F(Wine, TransfersThroughSer2netOverRfc2217) {
     EXPECT_EQ(0, session.waitForExit(20s)) << session.screen();
 }
 
+TEST_F(Wine, BatchRunsKeepALogAndEndWithTheScriptsStatus) {
+    const auto target = startTarget();
+    ASSERT_NE(nullptr, target);
+    const std::string folder = prefix->makeWorkFolder("batch");
+    const Bytes data = loadertest::pattern(5000, 21);
+    ASSERT_TRUE(wine::writeFile(folder + "/data.bin", std::string(data.begin(), data.end())));
+    ASSERT_TRUE(wine::writeFile(folder + "/good.txt",
+                                wine::windowsLines({"local dload data.bin 80020000", "dw 80020000 1"})));
+    ASSERT_TRUE(wine::writeFile(folder + "/bad.txt",
+                                wine::windowsLines({"local load none.exe", "local echo not reached"})));
+    {
+        wine::ConsoleProgram run(*prefix,
+                                 {console, "-pCOM1", "--batch", "--log", "good.log", "--log-timestamps",
+                                  "good.txt"},
+                                 folder);
+        ASSERT_TRUE(run.started());
+        EXPECT_EQ(0, run.waitForExit(60s)) << run.screen();
+    }
+    EXPECT_EQ(data, target->readMemory(0x80020000, 5000));
+    const std::string logged = wine::readFile(folder + "/good.log").value_or("");
+    EXPECT_TRUE(std::regex_search(logged, std::regex(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} TOLVANIS)")))
+        << logged;
+    EXPECT_NE(std::string::npos, logged.find("80020000: ")) << logged;
+
+    wine::ConsoleProgram run(*prefix, {console, "-pCOM1", "--batch", "--log=bad.log", "bad.txt"}, folder);
+    ASSERT_TRUE(run.started());
+    EXPECT_EQ(2, run.waitForExit(60s)) << run.screen();
+    const std::string failed = wine::readFile(folder + "/bad.log").value_or("");
+    EXPECT_NE(std::string::npos, failed.find("file not found")) << failed;
+    EXPECT_EQ(std::string::npos, failed.find("not reached")) << failed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -1,0 +1,81 @@
+// Waiting for a port that went away to come back under the same name.
+#include <chrono>
+#include <thread>
+
+#include "console/console.h"
+#include "console/session_watch.h"
+#include "platform/keyboard.h"
+#include "platform/terminal.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the keyboard is looked at while the port is away: F10 F2 quits
+// within this, and the wait costs next to no CPU.
+constexpr auto KeyLook = std::chrono::milliseconds(50);
+
+// F10 then F2, each as its two codes; any other key is dropped and starts
+// the chord again.
+class QuitChord {
+public:
+    bool take(int key) {
+        const bool prefix = key == keys::PrefixZero || key == keys::PrefixExtended;
+        static constexpr int ScanCodes[] = {keys::F10, keys::F2};
+        if (step_ % 2 == 0) {
+            step_ = prefix ? step_ + 1 : 0;
+        } else if (key == ScanCodes[step_ / 2]) {
+            ++step_;
+        } else {
+            step_ = prefix ? 1 : 0;
+        }
+        return step_ == 4;
+    }
+
+private:
+    int step_ = 0;
+};
+
+}  // namespace
+
+bool SessionWatch::portLost(Console& console) {
+    port_.close();
+    if (options_.batch && !options_.reconnect) {
+        console.print("port lost\n");
+        status_ = BatchStatus::PortLost;
+        ended_.store(true);
+        return false;
+    }
+    console.print("port lost, waiting for it\n");
+    // A batch run that reconnects keeps its script: it goes on at the next
+    // prompt of the target that came back.
+    if (!options_.batch) console.commands().stopScripts();
+    QuitChord chord;
+    auto nextOpen = Clock::now();
+    for (;;) {
+        if (platform::terminationRequested()) return false;
+        if (timedOut()) {
+            endTimedOut(console);
+            return false;
+        }
+        while (keyboard_.keyWaiting()) {
+            const int key = keyboard_.readKey();
+            if (key == Keyboard::NoMoreKeys) break;
+            if (chord.take(key)) {
+                console.state = QuitRequested;
+                return false;
+            }
+        }
+        if (Clock::now() >= nextOpen) {
+            if (port_.open(options_.portName.c_str(), options_.baudRate)) {
+                console.print("port back\n");
+                console.state = Typing;
+                console.promptSplit = false;
+                return true;
+            }
+            nextOpen = Clock::now() + std::chrono::milliseconds(ReopenIntervalMs);
+        }
+        std::this_thread::sleep_for(KeyLook);
+    }
+}
