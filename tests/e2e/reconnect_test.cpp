@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "e2e/batch_runner.h"
 #include "process_stats.h"
 #include "support/e2e_keys.h"
 #include "support/e2e_session.h"
@@ -37,13 +38,29 @@ long cpuOverASecond(ConsoleProcess& console) {
     return before < 0 ? 1000 : after - before;
 }
 
+// Starts the board that comes back; a line typed once the console says so
+// reaches it.
+void comeBackAndType(ConsoleProcess& console, sim::SimTarget& board, std::size_t mark) {
+    ASSERT_TRUE(board.start());
+    ASSERT_TRUE(console.waitForScreen(Back, eventTimeout, mark)) << console.screenSince(mark);
+    ASSERT_TRUE(console.sendKeys("dw 80000000 1\r"));
+    EXPECT_TRUE(board.waitUntil(
+        [&] { return textOf(board.bytes(sim::Direction::ToTarget)).find("dw 80000000 1\r") !=
+                     std::string::npos; },
+        eventTimeout));
+}
+
 TEST(Reconnect, TheConsoleWaitsForThePortAndGoesOnWhenItIsBack) {
     TempFolder folder;
     const std::string link = folder.file("by-id-port");
     auto first = std::make_unique<sim::SimTarget>(linkedAt(link));
     ASSERT_TRUE(first->start());
+    // A script that waits at its second line when the port goes: it stops,
+    // so its third line never reaches the target that comes back.
+    const std::string script = folder.file("script.txt");
+    ASSERT_TRUE(writeFile(script, "local wait-prompt\nlocal wait-prompt\ndw 8000000c 1\n"));
     ConsoleProcess console;
-    ASSERT_TRUE(console.start({"-p" + link, "--log", folder.file("log.txt")}));
+    ASSERT_TRUE(console.start({"-p" + link, "--log", folder.file("log.txt"), script}));
     ASSERT_TRUE(console.waitForScreen(">>", eventTimeout));
 
     const std::size_t mark = console.mark();
@@ -65,14 +82,9 @@ TEST(Reconnect, TheConsoleWaitsForThePortAndGoesOnWhenItIsBack) {
     EXPECT_EQ(readFile(folder.file("plain")), "not a port\n");
 
     sim::SimTarget second(linkedAt(link));
-    ASSERT_TRUE(second.start());
-    ASSERT_TRUE(console.waitForScreen(Back, eventTimeout, mark)) << console.screenSince(mark);
-    ASSERT_TRUE(console.sendKeys("dw 80000000 1\r"));
-    EXPECT_TRUE(second.waitUntil(
-        [&] { return textOf(second.bytes(sim::Direction::ToTarget)).find("dw 80000000 1\r") !=
-                     std::string::npos; },
-        eventTimeout));
+    ASSERT_NO_FATAL_FAILURE(comeBackAndType(console, second, mark));
     EXPECT_EQ(textOf(second.bytes(sim::Direction::ToTarget)).find("typed"), std::string::npos);
+    EXPECT_EQ(textOf(second.bytes(sim::Direction::ToTarget)).find("8000000c"), std::string::npos);
     ASSERT_TRUE(console.waitForScreen("80000000: ", eventTimeout, mark));
 
     // The log kept the same session, messages included.
@@ -108,13 +120,7 @@ TEST(Reconnect, APortLostDuringADloadFailsItAndComesBack) {
     ASSERT_TRUE(console.waitForScreen(Lost, eventTimeout, mark)) << console.screenSince(mark);
 
     sim::SimTarget second(linkedAt(link));
-    ASSERT_TRUE(second.start());
-    ASSERT_TRUE(console.waitForScreen(Back, eventTimeout, mark)) << console.screenSince(mark);
-    ASSERT_TRUE(console.sendKeys("dw 80000000 1\r"));
-    EXPECT_TRUE(second.waitUntil(
-        [&] { return textOf(second.bytes(sim::Direction::ToTarget)).find("dw 80000000 1\r") !=
-                     std::string::npos; },
-        eventTimeout));
+    ASSERT_NO_FATAL_FAILURE(comeBackAndType(console, second, mark));
 
     // F10 F2 quits while the port is away.
     const std::size_t away = console.mark();
@@ -123,6 +129,35 @@ TEST(Reconnect, APortLostDuringADloadFailsItAndComesBack) {
     ASSERT_TRUE(console.sendKeys(quitChord()));
     EXPECT_EQ(console.waitForExit(milliseconds(2000)), 0);
     EXPECT_TRUE(console.terminalRestored());
+}
+
+TEST(Reconnect, ABatchRunWithReconnectGoesOnWithItsScript) {
+    TempFolder folder;
+    const std::string link = folder.file("port");
+    // A board that says nothing until it is power-cycled: the script waits
+    // at its first line for a prompt that only the next board gives.
+    sim::Options silent = linkedAt(link);
+    silent.faults.silentAfterSentBytes = 0;
+    auto first = std::make_unique<sim::SimTarget>(silent);
+    ASSERT_TRUE(first->start());
+    const std::string script = folder.file("script.txt");
+    ASSERT_TRUE(writeFile(script, "local wait-prompt\ndw 80000004 1\n"));
+    sim::SimTarget second(linkedAt(link));
+    std::thread cycle([&] {
+        std::this_thread::sleep_for(milliseconds(700));
+        first->stop();
+        std::this_thread::sleep_for(milliseconds(600));
+        second.start();
+    });
+    BatchRun run;
+    run.configHome = folder.path();
+    run.output = folder.file("out.txt");
+    EXPECT_EQ(runConsole(run, {"-p" + link, "--batch", "--reconnect", "--timeout", "30", script}), 0);
+    cycle.join();
+    const std::string shown = readFile(folder.file("out.txt"));
+    EXPECT_NE(shown.find("port lost, waiting for it\nport back\n"), std::string::npos) << shown;
+    EXPECT_NE(textOf(second.bytes(sim::Direction::ToTarget)).find("dw 80000004 1\n"), std::string::npos);
+    EXPECT_NE(shown.find("80000004: "), std::string::npos) << shown;
 }
 
 }  // namespace
