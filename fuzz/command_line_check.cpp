@@ -70,6 +70,7 @@ StartupSettings checkCommandLine(std::string_view bytes) {
     std::int32_t baud = 115200;
     std::optional<std::string> script;
     InformationRequest request = InformationRequest::None;
+    bool optionValue = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument(argv[i]);  // up to the argument's end
         if (request == InformationRequest::None) {
@@ -77,7 +78,12 @@ StartupSettings checkCommandLine(std::string_view bytes) {
             if (argument == "--version") request = InformationRequest::Version;
             if (argument == "--list") request = InformationRequest::List;
         }
-        if (argument.empty() || argument[0] != '-') {
+        // The value of --log or --timeout is neither a script nor a -p or -b.
+        if (optionValue) {
+            optionValue = false;
+        } else if (argument == "--log" || argument == "--timeout") {
+            optionValue = true;
+        } else if (argument.empty() || argument[0] != '-') {
             script = std::string(argument);
         } else if (argument.size() > 1 && argument[1] == 'p') {
             port = std::string(argument.substr(2));
@@ -88,7 +94,7 @@ StartupSettings checkCommandLine(std::string_view bytes) {
     require(settings.portName == port, "-p names the port, whole");
     require(settings.baudRate == baud, "-b sets the baud rate when it is a 32-bit number");
     require(settings.hasScript == script.has_value() && settings.scriptName == script.value_or(""),
-            "the last argument without a dash names the script, whole");
+            "the last argument without a dash names the script, whole (option values aside)");
     require(findInformationRequest(argc, argv.data()) == request,
             "--help, --version and --list are found wherever they stand");
     return settings;
