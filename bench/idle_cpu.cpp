@@ -1,7 +1,7 @@
 // CPU the console uses while nothing happens: on a silent line, and after
-// its device has gone (a USB adapter pulled out). Both should be near zero:
-// the loop sleeps until a key or a byte arrives, and a gone device is left
-// alone for a read's time-out at a time, never spun on.
+// its device has gone (a USB adapter pulled out), while it waits for the
+// device to come back. Both should be near zero: the loop sleeps until a key
+// or a byte arrives, and the wait for the device sleeps between its looks.
 #include <unistd.h>
 
 #include <cstdio>
