@@ -19,6 +19,15 @@ bool failedOnDevice(std::intptr_t value) {
            GetLastError() != ERROR_OPERATION_ABORTED;
 }
 
+// A removed device may also answer a read with nothing, like a silent line;
+// its status can no longer be read then. (Clearing the line's error flags
+// on the way changes nothing: they never abort a read or write here.)
+bool deviceAnswers(std::intptr_t value) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ClearCommError(handleOf(value), &errors, &status) != 0;
+}
+
 static_assert(sizeof(DCB) == 28, "the line settings assume the 28-byte DCB");
 
 }  // namespace
@@ -64,6 +73,7 @@ std::int32_t SerialPort::read(void* buffer, std::int32_t count) {
         if (failedOnDevice(handle)) reportLost();
         return 0;
     }
+    if (got == 0 && !deviceAnswers(handle)) reportLost();
     return static_cast<std::int32_t>(got);
 }
 

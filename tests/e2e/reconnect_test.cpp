@@ -85,7 +85,9 @@ TEST(Reconnect, TheConsoleWaitsForThePortAndGoesOnWhenItIsBack) {
     ASSERT_NO_FATAL_FAILURE(comeBackAndType(console, second, mark));
     EXPECT_EQ(textOf(second.bytes(sim::Direction::ToTarget)).find("typed"), std::string::npos);
     EXPECT_EQ(textOf(second.bytes(sim::Direction::ToTarget)).find("8000000c"), std::string::npos);
-    ASSERT_TRUE(console.waitForScreen("80000000: ", eventTimeout, mark));
+    const auto answer = console.findOnScreen("80000000: ", eventTimeout, mark);
+    ASSERT_TRUE(answer.has_value());
+    ASSERT_TRUE(console.waitForScreen(">>", eventTimeout, *answer));
 
     // The log kept the same session, messages included.
     ASSERT_TRUE(console.sendKeys(quitChord()));

@@ -343,6 +343,27 @@ TEST_F(Wine, BatchRunsKeepALogAndEndWithTheScriptsStatus) {
     EXPECT_EQ(std::string::npos, failed.find("not reached")) << failed;
 }
 
+TEST_F(Wine, APortThatGoesAwayIsWaitedForAndReopened) {
+    auto target = startTarget();
+    ASSERT_NE(nullptr, target);
+    const std::string folder = prefix->makeWorkFolder("reconnect");
+    wine::ConsoleProgram program(*prefix, {console, "-pCOM1"}, folder);
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.waitForEnding(">>", 30s)) << program.screen();
+
+    target.reset();  // the device goes, and its name with it
+    ASSERT_TRUE(program.waitForText("port lost, waiting for it", 20s)) << program.screen();
+    target = startTarget();
+    ASSERT_NE(nullptr, target);
+    ASSERT_TRUE(program.waitForText("port back", 20s)) << program.screen();
+    program.type("dw 80020000 1\r");
+    ASSERT_TRUE(program.waitForText("80020000: 00000000", 20s)) << program.screen();
+    ASSERT_TRUE(program.waitForEnding(">>", 20s)) << program.screen();
+
+    program.type(std::string(F10) + F2);
+    EXPECT_EQ(0, program.waitForExit(20s)) << program.screen();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
