@@ -56,6 +56,7 @@ bool NetworkPort::open(const char* portName, std::int32_t baudRate) {
     pendingAt_ = 0;
     control_.clear();
     lost_ = comPortAgreed_ = comPortRefused_ = baudAcknowledged_ = false;
+    portLost.store(false);
     protocol_ = address->protocol;
     if (!socket_.connect(address->host, address->port, ConnectMs)) {
         return false;
@@ -106,7 +107,7 @@ bool NetworkPort::pumpUntil(std::int64_t deadlineMs, const std::function<bool()>
         }
         const auto wait = socket_.waitReadable(left);
         if (wait == serial::SocketStream::Wait::Failed) {
-            lost_ = true;
+            connectionLost();
         } else if (wait == serial::SocketStream::Wait::Ready) {
             receiveSome();
         }
@@ -114,11 +115,18 @@ bool NetworkPort::pumpUntil(std::int64_t deadlineMs, const std::function<bool()>
     return true;
 }
 
+void NetworkPort::connectionLost() {
+    // A dropped connection is a device that went away: the console waits
+    // for the server to come back as it waits for an adapter.
+    lost_ = true;
+    reportLost();
+}
+
 void NetworkPort::receiveSome() {
     std::uint8_t raw[ReceiveChunk];
     const std::int64_t got = socket_.receive(raw, sizeof raw);
     if (got < 0) {
-        lost_ = true;
+        connectionLost();
         return;
     }
     if (pendingAt_ == pending_.size()) {
@@ -162,7 +170,7 @@ std::size_t NetworkPort::sendAll(const std::string& bytes, std::int64_t deadline
     while (sent < bytes.size() && !lost_) {
         const std::int64_t took = socket_.send(bytes.data() + sent, bytes.size() - sent);
         if (took < 0) {
-            lost_ = true;
+            connectionLost();
         } else if (took > 0) {
             sent += static_cast<std::size_t>(took);
         } else {
@@ -244,7 +252,7 @@ std::int32_t NetworkPort::read(void* buffer, std::int32_t count) {
         }
         const auto wait = socket_.waitReadable(until - nowMs());
         if (wait == serial::SocketStream::Wait::Failed) {
-            lost_ = true;
+            connectionLost();
         } else if (wait == serial::SocketStream::Wait::Ready) {
             receiveSome();
         }

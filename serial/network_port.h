@@ -31,6 +31,7 @@ private:
     bool settle();
     // Receives what has come (once), keeps the data, answers the server.
     void receiveSome();
+    void connectionLost();
     void onEvent(const serial::telnet::Event& event);
     // Receives until done() holds; false when the connection ends or the
     // deadline passes first.
