@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "console/console.h"
+#include "console/host_commands.h"
 #include "console/session_watch.h"
 #include "platform/keyboard.h"
 #include "platform/terminal.h"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "console/console.h"
+#include "console/host_commands.h"
 #include "platform/screen.h"
 #include "serial/serial_port.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/e2e_console.h"
+#include "tests/support/e2e_console.h"
 
 namespace e2e {
 

@@ -6,8 +6,8 @@
 #include <regex>
 #include <string>
 
-#include "e2e/batch_runner.h"
-#include "support/e2e_session.h"
+#include "tests/e2e/batch_runner.h"
+#include "tests/support/e2e_session.h"
 
 namespace {
 

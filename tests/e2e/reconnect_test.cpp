@@ -7,10 +7,10 @@
 #include <iostream>
 #include <string>
 
-#include "e2e/batch_runner.h"
-#include "process_stats.h"
-#include "support/e2e_keys.h"
-#include "support/e2e_session.h"
+#include "tests/e2e/batch_runner.h"
+#include "tests/faults/process_stats.h"
+#include "tests/support/e2e_keys.h"
+#include "tests/support/e2e_session.h"
 
 namespace {
 
