@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/terminal.h"
 #include "serial/line_timeouts.h"
 
 namespace {
@@ -102,7 +103,7 @@ bool NetworkPort::pumpUntil(std::int64_t deadlineMs, const std::function<bool()>
     while (!done()) {
         flushControl();
         const std::int64_t left = deadlineMs - nowMs();
-        if (lost_ || left <= 0) {
+        if (lost_ || left <= 0 || platform::terminationRequested()) {
             return false;
         }
         const auto wait = socket_.waitReadable(left);

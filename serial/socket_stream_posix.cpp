@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/terminal.h"
 #include "serial/socket_stream.h"
 
 namespace serial {
@@ -27,6 +28,11 @@ SocketStream::Wait waitFor(std::intptr_t socket, short events, std::int64_t time
         }
         if (ready < 0 && errno != EINTR) {
             return SocketStream::Wait::Failed;
+        }
+        // A quit signal ends the wait: the console is leaving, and a silent
+        // server must not hold it up for the rest of its time-out.
+        if (ready < 0 && platform::terminationRequested()) {
+            return SocketStream::Wait::TimedOut;
         }
         if (ready == 0 && networkNowMs() >= deadline) {
             return SocketStream::Wait::TimedOut;

@@ -2,6 +2,8 @@
 // test: it records what the client asked for and misbehaves on demand.
 #include "serial/network_port.h"
 
+#include <signal.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,6 +11,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include "platform/terminal.h"
 
 #include <atomic>
 #include <chrono>
@@ -283,6 +287,27 @@ TEST(NetworkPort, ALostConnectionReadsAsASilentLineAndTakesNoWrites) {
         EXPECT_LT(secondsSince(start), 1.0);
     }
     EXPECT_EQ(port.write("x", 1), 0);
+}
+
+// SIGTERM while a silent server is being negotiated with ends the wait at
+// once instead of after the negotiation's three seconds. In a child: the
+// quit flag, once set, stays set for the process.
+TEST(NetworkPortDeathTest, AQuitSignalEndsTheNegotiationWithASilentServer) {
+    FakeServer silent(Manner::Silent);
+    const std::string url = silent.url();
+    EXPECT_EXIT(
+        {
+            platform::watchTerminationSignals();
+            std::thread([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                ::kill(::getpid(), SIGTERM);
+            }).detach();
+            NetworkPort port;
+            const auto start = Clock::now();
+            const bool opened = port.open(url.c_str(), 115200);
+            std::_Exit(!opened && secondsSince(start) < 1.5 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
