@@ -46,6 +46,8 @@ protected:
     std::int32_t lineRate = 0;
     // The driver's low-latency flag was set at open and is cleared at close.
     bool lowLatencySet = false;
+    // The device has an RTS line to pulse (a pseudo-terminal has none).
+    bool hasRts = true;
 };
 
 // The device a port name opens on this platform. The name itself is what the

@@ -83,9 +83,13 @@ private:
     int fd_;
 };
 
-void setModemLine(int fd, unsigned long request, int line) {
-    // A pseudo-terminal has no modem lines and refuses; that is fine.
-    ioctl(fd, request, &line);
+// False when the device has no modem lines (a pseudo-terminal refuses the
+// call); that is fine, there is nothing to set.
+bool setModemLine(int fd, unsigned long request, int line) {
+    if (ioctl(fd, request, &line) == 0) {
+        return true;
+    }
+    return errno != ENOTTY && errno != EINVAL;
 }
 
 bool configureLine(int fd, std::int32_t baud) {
@@ -162,7 +166,9 @@ bool SerialPort::open(const char* portName, std::int32_t baudRate) {
         return false;
     }
     setModemLine(fd.get(), TIOCMBIC, TIOCM_DTR);
-    setModemLine(fd.get(), TIOCMBIS, TIOCM_RTS);
+    // A device without an RTS line is not asked again for every byte of a
+    // block read: two refused calls per byte were most of the read's cost.
+    hasRts = setModemLine(fd.get(), TIOCMBIS, TIOCM_RTS);
     lowLatencySet = serial::setLowLatency(fd.get(), serial::systemSerialDriver());
     handle = fd.release();
     lineRate = baudRate;
@@ -207,6 +213,9 @@ std::int32_t SerialPort::write(const void* buffer, std::int32_t count) {
 }
 
 void SerialPort::pulseRts() {
+    if (!hasRts) {
+        return;
+    }
     const int fd = static_cast<int>(handle);
     setModemLine(fd, TIOCMBIC, TIOCM_RTS);
     setModemLine(fd, TIOCMBIS, TIOCM_RTS);
