@@ -86,14 +86,18 @@ bool ElfFileJob::openFile(const char* path) {
            findGp(sections, readLe16(header + SectionNamesIndexOffset));
 }
 
-template <std::size_t Used, typename Take>
+template <std::size_t Used, typename Entry, typename Take>
 bool ElfFileJob::readTable(std::uint64_t offset, std::uint32_t entrySize, std::uint32_t count,
-                           Take take) {
+                           std::vector<Entry>& into, Take take) {
     // Entries may be longer than the fields read here, never shorter; the
     // whole table must lie within the file.
     if (entrySize < Used || !inFile(offset, std::uint64_t{count} * entrySize)) {
         return false;
     }
+    // One allocation, bounded by the table's bytes in the file, however the
+    // entries are kept.
+    static_assert(sizeof(Entry) <= Used);
+    into.reserve(count);
     for (std::uint32_t index = 0; index < count; ++index) {
         std::uint8_t fields[Used];
         if (!readAt(offset + std::uint64_t{index} * entrySize, fields, sizeof fields) || !take(fields)) {
@@ -111,7 +115,7 @@ bool ElfFileJob::readSegments(const std::uint8_t* header) {
     }
     return readTable<ElfProgramHeaderSize>(
         readLe32(header + ProgramTableOffset), readLe16(header + ProgramEntrySizeOffset), count,
-        [this](const std::uint8_t* fields) {
+        segments, [this](const std::uint8_t* fields) {
             ElfSegment segment;
             segment.fileOffset = readLe32(fields + SegmentFileOffset);
             segment.physicalAddress = readLe32(fields + SegmentPhysicalAddressOffset);
@@ -137,7 +141,7 @@ bool ElfFileJob::readSections(const std::uint8_t* header, std::vector<Section>& 
         return true;
     }
     return readTable<ElfSectionHeaderSize>(
-        tableOffset, readLe16(header + SectionEntrySizeOffset), count,
+        tableOffset, readLe16(header + SectionEntrySizeOffset), count, sections,
         [&sections](const std::uint8_t* fields) {
             Section section;
             section.name = readLe32(fields + SectionNameOffset);

@@ -48,8 +48,9 @@ private:
     // first Used bytes of each to take; false when the table does not lie
     // within the file, its entries are shorter than Used, a read fails or
     // take gives false.
-    template <std::size_t Used, typename Take>
-    bool readTable(std::uint64_t offset, std::uint32_t entrySize, std::uint32_t count, Take take);
+    template <std::size_t Used, typename Entry, typename Take>
+    bool readTable(std::uint64_t offset, std::uint32_t entrySize, std::uint32_t count,
+                   std::vector<Entry>& into, Take take);
     bool readSegments(const std::uint8_t* header);
     bool readSections(const std::uint8_t* header, std::vector<Section>& sections);
     bool hasName(const Section& names, std::uint32_t nameOffset, const char* wanted);
