@@ -29,6 +29,12 @@ public:
 void watchTerminationSignals();
 bool terminationRequested();
 
+// How many times so far the process was stopped (Ctrl+Z, or SIGSTOP from
+// outside) for longer than a second, or for a time it cannot tell. A monitor
+// may have given up an exchange meanwhile, so a transfer must not go on
+// sending into it. Always 0 where processes are not stopped.
+int longPauses();
+
 // Puts /dev/null on any of descriptors 0, 1 and 2 that is closed, so that
 // nothing opened later (the serial port) takes the place of the keyboard or
 // the screen. The first thing a program does; a no-op where descriptors

@@ -6,7 +6,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <ctime>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +27,21 @@ volatile std::sig_atomic_t terminationFlag = 0;
 // command): the job-control handlers read it.
 volatile std::sig_atomic_t rawWanted = 0;
 
+// Stops of the whole process that may have outlasted a monitor's patience
+// in an exchange (see longPauses), and when the one under way began (0 for
+// a stop that did not come through onStop, whose length is unknown).
+std::atomic<int> longStops{0};
+std::atomic<long long> stopBeganMs{0};
+constexpr long long LongStopMs = 1000;
+
+// CLOCK_MONOTONIC, which may be read from a signal handler; it runs on
+// while the process is stopped.
+long long monotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
 void setMode(const termios& mode) {
     // TCSANOW: a terminal stopped by flow control must not hold us up.
     tcsetattr(STDIN_FILENO, TCSANOW, &mode);
@@ -39,6 +56,10 @@ extern "C" void onTerminationSignal(int signal) {
 // is set when it comes to the foreground, by the SIGCONT of that.
 extern "C" void onContinue(int) {
     const int savedErrno = errno;
+    const long long began = stopBeganMs.exchange(0);
+    if (began == 0 || monotonicMs() - began > LongStopMs) {
+        longStops.fetch_add(1);
+    }
     if (rawWanted != 0 && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
         setMode(rawMode);
     }
@@ -63,6 +84,7 @@ extern "C" void onStop(int) {
     sigemptyset(&stop);
     sigaddset(&stop, SIGTSTP);
     sigset_t before;
+    stopBeganMs.store(monotonicMs());
     raise(SIGTSTP);  // held while this handler runs; stops us when let through
     pthread_sigmask(SIG_UNBLOCK, &stop, &before);
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
@@ -165,6 +187,10 @@ void watchTerminationSignals() {
 
 bool terminationRequested() {
     return terminationFlag != 0;
+}
+
+int longPauses() {
+    return longStops.load();
 }
 
 }  // namespace platform

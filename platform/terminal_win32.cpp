@@ -70,6 +70,11 @@ bool terminationRequested() {
     return terminationFlag;
 }
 
+int longPauses() {
+    // A console program on Windows is not stopped by the system.
+    return 0;
+}
+
 // Windows hands a process its standard handles whole, and a console closed
 // under it ends it: neither needs anything here.
 void keepStandardDescriptorsOpen() {}

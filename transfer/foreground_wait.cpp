@@ -1,6 +1,7 @@
 #include "transfer/foreground_wait.h"
 
 #include "console/console.h"
+#include "platform/deadline.h"
 #include "platform/keyboard.h"
 #include "platform/terminal.h"
 #include "transfer/block_codec.h"
@@ -8,9 +9,23 @@
 namespace {
 
 constexpr std::uint32_t FinishPollMs = 10;
-// One poll cycle; the keyboard is looked at once per cycle. The wait ends
-// early when the worker does, so the end of a transfer is not held back.
-constexpr std::uint32_t PollCycleMs = 200;
+// One poll cycle: the stars are brought up to date once per cycle.
+constexpr platform::milliseconds PollCycle(200);
+// Within a cycle, how often the keyboard is looked at. Keys are read about
+// as they come, so that the keyboard's own timing tells an ESC followed by
+// another key from the escape sequence of a key: looked at once a cycle,
+// ESC and a letter typed after it read as one Alt+letter and the cancel was
+// lost. The wait ends at once when the worker does.
+constexpr std::uint32_t KeyLookMs = 10;
+
+// Keys typed during a transfer: true when one of them is ESC. Nothing typed
+// reaches the target meanwhile.
+bool escapeTyped(Keyboard& keyboard) {
+    while (keyboard.keyWaiting()) {
+        if (keyboard.readKey() == keys::Escape) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -31,11 +46,10 @@ bool foregroundWait(Console& console, Owned<TransferJob> job) {
     console.state = Transferring;
     for (;;) {
         if (waitForJob(console, *job)) return job->workerSucceeded();
-        job->waitFinished(PollCycleMs);
-        bool cancel = platform::terminationRequested();
-        // Nothing typed reaches the target during a transfer; only ESC counts.
-        while (!cancel && console.keyboard().keyWaiting()) {
-            cancel = console.keyboard().readKey() == keys::Escape;
+        const auto cycle = platform::Deadline::after(PollCycle);
+        bool cancel = false;
+        while (!cancel && !cycle.passed() && !job->waitFinished(KeyLookMs)) {
+            cancel = platform::terminationRequested() || escapeTyped(console.keyboard());
         }
         if (cancel) {
             job->cancelAndWait();

@@ -4,6 +4,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/terminal.h"
+
 TransferJob::~TransferJob() {
     // The commands delete a job only after its worker has ended; joining here
     // keeps a mistake from ending the process instead.
@@ -12,6 +14,7 @@ TransferJob::~TransferJob() {
 
 bool TransferJob::startWorker(std::function<bool()> body) {
     byteCount_ = 0;
+    pausesAtStart_ = platform::longPauses();
     std::packaged_task<bool()> task(std::move(body));
     outcome_ = task.get_future();
     try {
@@ -53,6 +56,10 @@ void TransferJob::cancelAndWait() {
 }
 
 bool TransferJob::isCancelled() {
+    // After a long stop of the process the monitor may have left the
+    // exchange, and the next block would reach it as commands: the worker
+    // gives up instead, as after ESC, and the transfer fails.
+    if (platform::longPauses() != pausesAtStart_) return true;
     std::lock_guard<std::mutex> guard(lock_);
     return cancelRequested_;
 }

@@ -63,5 +63,7 @@ private:
     bool workerResult_ = false;
     std::mutex lock_;
     bool cancelRequested_ = false;
+    // The process's long stops when the worker started (see isCancelled).
+    int pausesAtStart_ = 0;
     std::uint32_t byteCount_ = 0;
 };

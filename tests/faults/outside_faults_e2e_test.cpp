@@ -247,9 +247,9 @@ TEST(OutsideFaults, SuspendedAndContinuedTheConsoleIsRawAgainAndItsTransferGoesO
         std::this_thread::sleep_for(milliseconds(10));
     }
     ASSERT_TRUE(console.terminalRestored());
-    std::this_thread::sleep_for(milliseconds(300));
+    std::this_thread::sleep_for(milliseconds(200));
     const std::size_t whileStopped = session.receivedCount();
-    std::this_thread::sleep_for(milliseconds(300));
+    std::this_thread::sleep_for(milliseconds(200));
     EXPECT_EQ(session.receivedCount(), whileStopped) << "stopped, the transfer waits";
 
     // fg: the shell sets its own mode back, then continues the job.
@@ -262,6 +262,68 @@ TEST(OutsideFaults, SuspendedAndContinuedTheConsoleIsRawAgainAndItsTransferGoesO
     // F10 F2 is a chord again, not text echoed by the terminal.
     EXPECT_EQ(session.quit(), 0);
     EXPECT_TRUE(console.terminalRestored());
+}
+
+// A stop longer than the monitor waits in an exchange (2 s for the
+// simulator): on fg the transfer ends with the abort byte, and no further
+// block reaches a monitor that reads its bytes as commands.
+TEST(OutsideFaults, AfterALongStopTheTransferFailsInsteadOfSendingMoreBlocks) {
+    TempFolder folder;
+    const std::string path = folder.file("image.bin");
+    ASSERT_TRUE(writeFile(path, patternBytes(24 * 2048, 9)));
+    sim::Options options;
+    options.baud = 230400;
+    ConsoleOnTarget session(options);
+    ConsoleProcess& console = session.console();
+    console.runAsJob();
+    ASSERT_TRUE(session.start(230400));
+
+    const std::size_t mark = typeCommand(console, chord(keys::F9, keys::F4), "DLOAD <file> <addr>:",
+                                         path + " 80010000");
+    ASSERT_TRUE(console.waitForScreen("*", eventTimeout, mark));
+    console.sendSignal(SIGTSTP);
+    std::this_thread::sleep_for(milliseconds(2600));
+    const std::size_t stopped = session.receivedCount();
+    ASSERT_TRUE(console.setTerminal(console.terminalBefore()));
+    console.sendSignal(SIGCONT);
+    ASSERT_TRUE(console.waitForScreen("transfer failed", eventTimeout, mark)) << console.screenSince(mark);
+    ASSERT_TRUE(session.waitForPrompt(mark + 1));
+    const std::string after = session.receivedByTarget().substr(stopped);
+    EXPECT_EQ(after.rfind("\xff", 0), 0U) << "the abort byte first";
+    EXPECT_LE(after.size(), 2U) << "then at most the carriage return that hands the line back";
+    EXPECT_EQ(session.quit(), 0);
+}
+
+// ESC and then another key during a transfer: the keys are read as they
+// come, so ESC is the ESC key and not the start of an Alt+letter.
+TEST(OutsideFaults, EscapeFollowedByALetterStillCancelsATransfer) {
+    TempFolder folder;
+    const std::string path = folder.file("image.bin");
+    std::string data = patternBytes(40 * 2048, 5);
+    for (char& byte : data) byte = byte == '\xff' ? 'f' : byte;  // 0xFF only as the abort
+    ASSERT_TRUE(writeFile(path, data));
+    sim::Options options;
+    options.baud = 230400;
+    ConsoleOnTarget session(options);
+    ASSERT_TRUE(session.start(230400));
+    ConsoleProcess& console = session.console();
+
+    const std::size_t mark = typeCommand(console, chord(keys::F9, keys::F4), "DLOAD <file> <addr>:",
+                                         path + " 80010000");
+    ASSERT_TRUE(console.waitForScreen("**", eventTimeout, mark));
+    const std::size_t sent = session.receivedCount();
+    ASSERT_TRUE(console.sendKeys("\x1b"));
+    std::this_thread::sleep_for(milliseconds(120));
+    ASSERT_TRUE(console.sendKeys("a"));
+    // The abort byte, then the letter, typed at the prompt again.
+    ASSERT_TRUE(session.waitForTarget("\xff" "a", eventTimeout, sent)) << console.screenSince(mark);
+    EXPECT_EQ(session.target().exchangesAborted(), 1);
+    EXPECT_EQ(console.screenSince(mark).find("transfer failed"), std::string::npos);
+    const std::size_t typed = console.mark();
+    ASSERT_TRUE(console.sendKeys("\r"));
+    ASSERT_TRUE(session.waitForPrompt(typed));
+    console.waitForQuiet(eventTimeout);
+    EXPECT_EQ(session.quit(), 0);
 }
 
 }  // namespace
