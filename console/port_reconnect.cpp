@@ -53,23 +53,30 @@ bool SessionWatch::portLost(Console& console) {
     // prompt of the target that came back.
     if (!options_.batch) console.commands().stopScripts();
     QuitChord chord;
-    auto nextOpen = Clock::now();
-    for (;;) {
-        if (platform::terminationRequested()) return false;
-        if (timedOut()) {
-            endTimedOut(console);
-            return false;
-        }
-        while (keyboard_.keyWaiting()) {
+    bool quit = false;
+    // Also asked while an open takes its time, so that a network server
+    // that accepts and then says nothing does not hold up F10 F2.
+    const auto leaving = [&] {
+        while (!quit && keyboard_.keyWaiting()) {
             const int key = keyboard_.readKey();
             if (key == Keyboard::NoMoreKeys) break;
-            if (chord.take(key)) {
+            quit = chord.take(key);
+        }
+        return quit || platform::terminationRequested() || timedOut();
+    };
+    auto nextOpen = Clock::now();
+    for (;;) {
+        if (leaving()) {
+            if (platform::terminationRequested()) return false;
+            if (timedOut()) {
+                endTimedOut(console);
+            } else {
                 console.state = QuitRequested;
-                return false;
             }
+            return false;
         }
         if (Clock::now() >= nextOpen) {
-            if (port_.open(options_.portName.c_str(), options_.baudRate)) {
+            if (port_.openUnless(options_.portName.c_str(), options_.baudRate, leaving)) {
                 console.print("port back\n");
                 console.state = Typing;
                 console.promptSplit = false;

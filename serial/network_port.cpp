@@ -59,7 +59,7 @@ bool NetworkPort::open(const char* portName, std::int32_t baudRate) {
     lost_ = comPortAgreed_ = comPortRefused_ = baudAcknowledged_ = false;
     portLost.store(false);
     protocol_ = address->protocol;
-    if (!socket_.connect(address->host, address->port, ConnectMs)) {
+    if (!socket_.connect(address->host, address->port, ConnectMs, openGiveUp)) {
         return false;
     }
     const bool ready =
@@ -103,10 +103,11 @@ bool NetworkPort::pumpUntil(std::int64_t deadlineMs, const std::function<bool()>
     while (!done()) {
         flushControl();
         const std::int64_t left = deadlineMs - nowMs();
-        if (lost_ || left <= 0 || platform::terminationRequested()) {
+        if (lost_ || left <= 0 || platform::terminationRequested() || (openGiveUp && openGiveUp())) {
             return false;
         }
-        const auto wait = socket_.waitReadable(left);
+        const auto wait =
+            socket_.waitReadable(openGiveUp ? std::min(left, serial::GiveUpLookMs) : left);
         if (wait == serial::SocketStream::Wait::Failed) {
             connectionLost();
         } else if (wait == serial::SocketStream::Wait::Ready) {

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 // The one serial line to the target: 8 data bits, no parity, 1 stop bit,
 // CTS output handshake, RTS raised, DTR low, no software flow control.
@@ -17,6 +19,15 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     virtual bool open(const char* portName, std::int32_t baudRate);
+    // open() for a caller that must stay responsive meanwhile: where opening
+    // can take seconds (a network server that does not answer), giveUp is
+    // asked every few tens of milliseconds and a true ends the open, failed.
+    bool openUnless(const char* portName, std::int32_t baudRate, std::function<bool()> giveUp) {
+        openGiveUp = std::move(giveUp);
+        const bool opened = open(portName, baudRate);
+        openGiveUp = nullptr;
+        return opened;
+    }
     virtual void close();
     virtual std::int32_t read(void* buffer, std::int32_t count);
     virtual std::int32_t write(const void* buffer, std::int32_t count);
@@ -41,6 +52,8 @@ protected:
     void reportLost() { portLost.store(true); }
 
     std::atomic<bool> portLost{false};
+    // What openUnless was given, for the length of its open().
+    std::function<bool()> openGiveUp;
     std::intptr_t handle = -1;
     // The rate the line was opened with; tells how long queued bytes take.
     std::int32_t lineRate = 0;

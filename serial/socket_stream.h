@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/deadline.h"
@@ -19,6 +21,9 @@ inline std::int64_t networkNowMs() {
         .count();
 }
 
+// How often a wait that may be given up asks whether it should be.
+inline constexpr std::int64_t GiveUpLookMs = 50;
+
 class SocketStream {
 public:
     SocketStream() = default;
@@ -28,8 +33,10 @@ public:
 
     // Resolves host and connects to the first address that answers within
     // timeoutMs in all. False when the name does not resolve, every address
-    // refuses or the time runs out. Small writes go out at once (no Nagle).
-    bool connect(const std::string& host, std::uint16_t port, std::int64_t timeoutMs);
+    // refuses, the time runs out or giveUp says so (it is asked every
+    // GiveUpLookMs meanwhile). Small writes go out at once (no Nagle).
+    bool connect(const std::string& host, std::uint16_t port, std::int64_t timeoutMs,
+                 const std::function<bool()>& giveUp = {});
     void close();
     bool isOpen() const;
 
@@ -50,5 +57,21 @@ public:
 private:
     std::intptr_t socket_ = -1;
 };
+
+// Runs waitOnce(ms) in slices of at most GiveUpLookMs until it is ready or
+// failed, the deadline passes, or giveUp says so (then TimedOut).
+template <typename WaitOnce>
+SocketStream::Wait waitUnlessGivenUp(WaitOnce waitOnce, std::int64_t deadlineMs,
+                                     const std::function<bool()>& giveUp) {
+    for (;;) {
+        const std::int64_t left = deadlineMs - networkNowMs();
+        const std::int64_t slice = giveUp ? std::min(left, GiveUpLookMs) : left;
+        const SocketStream::Wait wait = waitOnce(slice);
+        if (wait != SocketStream::Wait::TimedOut || networkNowMs() >= deadlineMs ||
+            (giveUp && giveUp())) {
+            return wait;
+        }
+    }
+}
 
 }  // namespace serial

@@ -42,14 +42,16 @@ SocketStream::Wait waitFor(std::intptr_t socket, short events, std::int64_t time
 
 // One address, non-blocking, so that the time-out holds; false when it
 // refused or did not answer in time.
-bool connectOne(int fd, const addrinfo& address, std::int64_t deadline) {
+bool connectOne(int fd, const addrinfo& address, std::int64_t deadline,
+                const std::function<bool()>& giveUp) {
     if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) {
         return true;
     }
     if (errno != EINPROGRESS && errno != EINTR) {
         return false;
     }
-    if (waitFor(fd, POLLOUT, deadline - networkNowMs()) != SocketStream::Wait::Ready) {
+    const auto connected = [fd](std::int64_t ms) { return waitFor(fd, POLLOUT, ms); };
+    if (waitUnlessGivenUp(connected, deadline, giveUp) != SocketStream::Wait::Ready) {
         return false;
     }
     int error = 0;
@@ -61,7 +63,8 @@ bool connectOne(int fd, const addrinfo& address, std::int64_t deadline) {
 
 SocketStream::~SocketStream() { close(); }
 
-bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int64_t timeoutMs) {
+bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int64_t timeoutMs,
+                           const std::function<bool()>& giveUp) {
     close();
     const std::int64_t deadline = networkNowMs() + timeoutMs;
     addrinfo hints{};
@@ -78,7 +81,7 @@ bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int
         if (fd < 0) {
             continue;
         }
-        if (connectOne(fd, *address, deadline)) {
+        if (connectOne(fd, *address, deadline, giveUp)) {
             const int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);

@@ -39,7 +39,8 @@ SocketStream::Wait waitFor(SOCKET socket, bool forWrite, std::int64_t timeoutMs)
     return ready == 0 ? SocketStream::Wait::TimedOut : SocketStream::Wait::Failed;
 }
 
-bool connectOne(SOCKET socket, const addrinfo& address, std::int64_t deadline) {
+bool connectOne(SOCKET socket, const addrinfo& address, std::int64_t deadline,
+                const std::function<bool()>& giveUp) {
     u_long nonBlocking = 1;
     ioctlsocket(socket, FIONBIO, &nonBlocking);
     if (::connect(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0) {
@@ -48,7 +49,8 @@ bool connectOne(SOCKET socket, const addrinfo& address, std::int64_t deadline) {
     if (WSAGetLastError() != WSAEWOULDBLOCK) {
         return false;
     }
-    if (waitFor(socket, true, deadline - networkNowMs()) != SocketStream::Wait::Ready) {
+    const auto connected = [socket](std::int64_t ms) { return waitFor(socket, true, ms); };
+    if (waitUnlessGivenUp(connected, deadline, giveUp) != SocketStream::Wait::Ready) {
         return false;
     }
     int error = 0;
@@ -61,7 +63,8 @@ bool connectOne(SOCKET socket, const addrinfo& address, std::int64_t deadline) {
 
 SocketStream::~SocketStream() { close(); }
 
-bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int64_t timeoutMs) {
+bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int64_t timeoutMs,
+                           const std::function<bool()>& giveUp) {
     close();
     if (!winsockStarted()) {
         return false;
@@ -80,7 +83,7 @@ bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int
         if (socket == INVALID_SOCKET) {
             continue;
         }
-        if (connectOne(socket, *address, deadline)) {
+        if (connectOne(socket, *address, deadline, giveUp)) {
             const BOOL on = TRUE;
             setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
             setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);

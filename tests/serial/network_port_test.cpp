@@ -270,6 +270,19 @@ TEST(NetworkPort, ServersThatCannotServeAreNotOpened) {
     EXPECT_FALSE(port.open(agreeable.url().c_str(), 0));
 }
 
+// The console waiting for a server to come back asks to give up when F10 F2
+// is typed: an open of a server that accepts and says nothing ends then.
+TEST(NetworkPort, AnOpenThatIsGivenUpEndsAtOnce) {
+    FakeServer silent(Manner::Silent);
+    NetworkPort port;
+    const auto start = Clock::now();
+    const auto giveUp = [&] { return secondsSince(start) > 0.2; };
+    EXPECT_FALSE(port.openUnless(silent.url().c_str(), 115200, giveUp));
+    EXPECT_LT(secondsSince(start), 0.6);
+    FakeServer agreeable(Manner::Agreeable);
+    EXPECT_TRUE(port.openUnless(agreeable.url().c_str(), 115200, [] { return false; }));
+}
+
 TEST(NetworkPort, ALostConnectionReadsAsASilentLineAndTakesNoWrites) {
     FakeServer server(Manner::Agreeable);
     NetworkPort port;
