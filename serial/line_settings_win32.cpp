@@ -10,6 +10,10 @@ namespace {
 // flow control and error replacement off they are never acted on.
 constexpr char UnusedCharacter = '?';
 constexpr WORD FlowControlLimit = 100;
+// How long the reader's wait for a byte lasts before it looks at the device
+// and waits again: a removed adapter may end reads with nothing rather than
+// fail them, and is noticed within this time.
+constexpr std::chrono::milliseconds ReaderWait(200);
 
 }  // namespace
 
@@ -45,9 +49,10 @@ void applyLineSettings(DCB& dcb, std::int32_t baudRate) {
 COMMTIMEOUTS commTimeouts() {
     const auto ms = [](std::chrono::milliseconds value) { return static_cast<DWORD>(value.count()); };
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = ms(serial::lineTimeouts.read.interval);
-    timeouts.ReadTotalTimeoutMultiplier = ms(serial::lineTimeouts.read.perByte);
-    timeouts.ReadTotalTimeoutConstant = ms(serial::lineTimeouts.read.constant);
+    // Only the port's reader thread reads the driver, one byte that waits
+    // for the line and then what is already there; the line's read time-outs
+    // apply where callers take the bytes it queued.
+    timeouts.ReadTotalTimeoutConstant = ms(ReaderWait);
     timeouts.WriteTotalTimeoutMultiplier = ms(serial::lineTimeouts.write.perByte);
     timeouts.WriteTotalTimeoutConstant = ms(serial::lineTimeouts.write.constant);
     return timeouts;

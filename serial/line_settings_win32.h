@@ -13,7 +13,8 @@ namespace serial {
 // software flow control, no character replacement.
 void applyLineSettings(DCB& dcb, std::int32_t baudRate);
 
-// The line's time-outs in the driver's own terms.
+// The time-outs in the driver's own terms: the line's write time-outs, and
+// how long the port's reader thread waits for a byte at a time.
 COMMTIMEOUTS commTimeouts();
 
 }  // namespace serial

@@ -3,8 +3,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
+
+namespace serial {
+class PortReader;
+}
 
 // The one serial line to the target: 8 data bits, no parity, 1 stop bit,
 // CTS output handshake, RTS raised, DTR low, no software flow control.
@@ -61,6 +66,8 @@ protected:
     bool lowLatencySet = false;
     // The device has an RTS line to pulse (a pseudo-terminal has none).
     bool hasRts = true;
+    // Windows: the thread that does every read of the port, from open to close.
+    std::shared_ptr<serial::PortReader> reader;
 };
 
 // The device a port name opens on this platform. The name itself is what the

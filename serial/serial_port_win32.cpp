@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include "serial/line_settings_win32.h"
+#include "serial/line_timeouts.h"
+#include "serial/port_reader_win32.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -9,23 +11,40 @@ HANDLE handleOf(std::intptr_t value) {
     return reinterpret_cast<HANDLE>(value);
 }
 
-// With fAbortOnError off, a read or write on an open port fails only when
-// the device has gone (a USB adapter unplugged: ERROR_BAD_COMMAND,
-// ERROR_ACCESS_DENIED, ERROR_DEVICE_NOT_CONNECTED, ERROR_GEN_FAILURE ...).
-// A handle that was never opened is not a lost port.
-bool failedOnDevice(std::intptr_t value) {
+bool isOpen(std::intptr_t value) {
     const HANDLE port = handleOf(value);
-    return port != INVALID_HANDLE_VALUE && port != nullptr &&
-           GetLastError() != ERROR_OPERATION_ABORTED;
+    return port != INVALID_HANDLE_VALUE && port != nullptr;
 }
 
-// A removed device may also answer a read with nothing, like a silent line;
-// its status can no longer be read then. (Clearing the line's error flags
-// on the way changes nothing: they never abort a read or write here.)
-bool deviceAnswers(std::intptr_t value) {
-    DWORD errors = 0;
-    COMSTAT status{};
-    return ClearCommError(handleOf(value), &errors, &status) != 0;
+// With fAbortOnError off, a write on an open port fails only when the device
+// has gone (a USB adapter unplugged: ERROR_BAD_COMMAND, ERROR_ACCESS_DENIED,
+// ERROR_DEVICE_NOT_CONNECTED, ERROR_GEN_FAILURE ...). Wine reports a write
+// that ran out of time, with CTS held low, as a failure too.
+bool failedOnDevice(DWORD error) {
+    return error != ERROR_OPERATION_ABORTED && error != ERROR_TIMEOUT;
+}
+
+// Each thread that writes (the console loop, a transfer's worker) waits on
+// an event of its own.
+class ThreadEvent {
+public:
+    ThreadEvent() : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~ThreadEvent() {
+        if (event_ != nullptr) {
+            CloseHandle(event_);
+        }
+    }
+    ThreadEvent(const ThreadEvent&) = delete;
+    ThreadEvent& operator=(const ThreadEvent&) = delete;
+    HANDLE get() const { return event_; }
+
+private:
+    HANDLE event_;
+};
+
+HANDLE writeEvent() {
+    thread_local ThreadEvent event;
+    return event.get();
 }
 
 static_assert(sizeof(DCB) == 28, "the line settings assume the 28-byte DCB");
@@ -33,11 +52,11 @@ static_assert(sizeof(DCB) == 28, "the line settings assume the 28-byte DCB");
 }  // namespace
 
 bool SerialPort::open(const char* portName, std::int32_t baudRate) {
-    // Plain synchronous access, and no sharing: a port another program holds
-    // fails here.
+    // No sharing: a port another program holds fails here. Overlapped, so
+    // that the reader's read in flight does not hold up writes and RTS pulses.
     portLost.store(false);
     const HANDLE port = CreateFileA(systemPortPath(portName).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     handle = reinterpret_cast<std::intptr_t>(port);
     if (port == INVALID_HANDLE_VALUE) {
         return false;
@@ -55,35 +74,39 @@ bool SerialPort::open(const char* portName, std::int32_t baudRate) {
     }
     COMMTIMEOUTS timeouts = serial::commTimeouts();
     SetCommTimeouts(port, &timeouts);
+    reader = std::make_shared<serial::PortReader>(port, portLost);
+    if (!reader->started()) {
+        close();
+        return false;
+    }
     return true;
 }
 
 void SerialPort::close() {
-    const HANDLE port = handleOf(handle);
-    if (port != INVALID_HANDLE_VALUE && port != nullptr) {
-        CloseHandle(port);
+    // The reader stops before the handle it reads goes.
+    reader.reset();
+    if (isOpen(handle)) {
+        CloseHandle(handleOf(handle));
     }
     handle = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
 }
 
 std::int32_t SerialPort::read(void* buffer, std::int32_t count) {
-    DWORD got = 0;
-    if (count <= 0) return 0;
-    if (!ReadFile(handleOf(handle), buffer, static_cast<DWORD>(count), &got, nullptr)) {
-        if (failedOnDevice(handle)) reportLost();
-        return 0;
-    }
-    if (got == 0 && !deviceAnswers(handle)) reportLost();
-    return static_cast<std::int32_t>(got);
+    return reader != nullptr ? reader->read(buffer, count, serial::lineTimeouts.read) : 0;
 }
 
 std::int32_t SerialPort::write(const void* buffer, std::int32_t count) {
+    if (count <= 0 || !isOpen(handle)) return 0;
+    OVERLAPPED io{};
+    io.hEvent = writeEvent();
+    const HANDLE port = handleOf(handle);
     DWORD written = 0;
-    if (count <= 0) return 0;
-    if (!WriteFile(handleOf(handle), buffer, static_cast<DWORD>(count), &written, nullptr)) {
-        if (failedOnDevice(handle)) reportLost();
-        return 0;
-    }
+    // The driver ends the write by the write time-outs set at open.
+    const bool done = io.hEvent != nullptr &&
+                      (WriteFile(port, buffer, static_cast<DWORD>(count), nullptr, &io) ||
+                       GetLastError() == ERROR_IO_PENDING) &&
+                      GetOverlappedResult(port, &io, &written, TRUE);
+    if (!done && io.hEvent != nullptr && failedOnDevice(GetLastError())) reportLost();
     return static_cast<std::int32_t>(written);
 }
 
@@ -93,25 +116,9 @@ void SerialPort::pulseRts() {
 }
 
 std::intptr_t SerialPort::waitHandle() const {
-    // The port is opened for plain synchronous reads: its read is the wait.
-    return -1;
+    return reader != nullptr ? reinterpret_cast<std::intptr_t>(reader->readyEvent()) : -1;
 }
 
 std::int32_t SerialPort::readWaiting(void* buffer, std::int32_t count) {
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!ClearCommError(handleOf(handle), &errors, &status)) {
-        if (failedOnDevice(handle)) reportLost();
-        return -1;
-    }
-    const DWORD waiting = status.cbInQue < static_cast<DWORD>(count) ? status.cbInQue
-                                                                     : static_cast<DWORD>(count);
-    if (count <= 0 || waiting == 0) {
-        return 0;
-    }
-    DWORD got = 0;
-    if (!ReadFile(handleOf(handle), buffer, waiting, &got, nullptr)) {
-        return -1;
-    }
-    return static_cast<std::int32_t>(got);
+    return reader != nullptr ? reader->takeWaiting(buffer, count) : -1;
 }

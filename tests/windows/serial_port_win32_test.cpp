@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "platform/input_wait.h"
 #include "serial/serial_port.h"
 
 // A port whose far end is the simulated monitor: the harness that runs these
@@ -53,11 +57,16 @@ std::string readUntil(SerialPort& port, const std::string& text) {
     return got;
 }
 
-// Reads until the line stays silent for one whole read.
-void drain(SerialPort& port) {
+// Reads until the line stays silent for one whole read; what it read.
+std::string drain(SerialPort& port) {
+    std::string got;
     char chunk[64];
-    for (int i = 0; i < 100 && port.read(chunk, sizeof chunk) > 0; ++i) {
+    for (int i = 0; i < 100; ++i) {
+        const std::int32_t count = port.read(chunk, sizeof chunk);
+        if (count <= 0) break;
+        got.append(chunk, static_cast<std::size_t>(count));
     }
+    return got;
 }
 
 class SimulatorPort : public ::testing::Test {
@@ -87,9 +96,10 @@ TEST_F(SimulatorPort, LineSettingsAndTimeoutsAreApplied) {
     EXPECT_EQ(0u, dcb.fInX);
     COMMTIMEOUTS timeouts{};
     ASSERT_TRUE(GetCommTimeouts(port.raw(), &timeouts));
-    EXPECT_EQ(20u, timeouts.ReadIntervalTimeout);
-    EXPECT_EQ(10u, timeouts.ReadTotalTimeoutMultiplier);
-    EXPECT_EQ(100u, timeouts.ReadTotalTimeoutConstant);
+    // The reader thread's one-byte wait; callers' reads are timed apart.
+    EXPECT_EQ(0u, timeouts.ReadIntervalTimeout);
+    EXPECT_EQ(0u, timeouts.ReadTotalTimeoutMultiplier);
+    EXPECT_EQ(200u, timeouts.ReadTotalTimeoutConstant);
     EXPECT_EQ(10u, timeouts.WriteTotalTimeoutMultiplier);
     EXPECT_EQ(250u, timeouts.WriteTotalTimeoutConstant);
 }
@@ -131,6 +141,85 @@ TEST_F(SimulatorPort, AReadReturnsWhatCameBeforeThePause) {
     EXPECT_LT(took, std::chrono::milliseconds(1500));
 }
 
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The console loop's wait: the port's event stays unset while the line is
+// silent, is set when a byte arrives, and readWaiting() then takes what is
+// there without waiting for more. The wake-ups are printed.
+TEST_F(SimulatorPort, TheWaitHandleIsSetWhenAByteArrivesAndNotBefore) {
+    const auto handle = reinterpret_cast<HANDLE>(port.waitHandle());
+    ASSERT_NE(reinterpret_cast<HANDLE>(-1), handle);
+    // Longer than the reader's own wait for a byte: its end must not wake us.
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(handle, 300));
+    std::vector<double> woke;
+    char chunk[10];
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(1, port.write("\r", 1));
+        const auto started = Clock::now();
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(handle, 2000));
+        woke.push_back(msSince(started));
+        const std::int32_t count = port.readWaiting(chunk, sizeof chunk);
+        ASSERT_GT(count, 0);
+        // The answer to a carriage return starts a new line.
+        EXPECT_TRUE(chunk[0] == '\r' || chunk[0] == '\n') << static_cast<int>(chunk[0]);
+        if (std::string(chunk, static_cast<std::size_t>(count)).find(">>") == std::string::npos) {
+            readUntil(port, ">>");
+        }
+        Sleep(30);
+        while (port.readWaiting(chunk, sizeof chunk) > 0) {
+        }
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(handle, 0));
+    }
+    std::sort(woke.begin(), woke.end());
+    std::printf("carriage return to the port's wake-up: median %.2f ms, worst %.2f ms\n",
+                woke[woke.size() / 2], woke.back());
+}
+
+// What readWaiting() takes and what read() takes after it are the answer as
+// a plain read gets it: nothing lost, nothing reordered.
+TEST_F(SimulatorPort, BytesKeepTheirOrderAcrossReadWaitingAndRead) {
+    ASSERT_EQ(3, port.write("dr\r", 3));
+    const std::string plain = drain(port);
+    ASSERT_NE(std::string::npos, plain.find("epc")) << plain;
+    ASSERT_EQ(3, port.write("dr\r", 3));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reinterpret_cast<HANDLE>(port.waitHandle()), 2000));
+    char first[3];
+    const std::int32_t count = port.readWaiting(first, sizeof first);
+    ASSERT_GT(count, 0);
+    const std::string rest = drain(port);
+    EXPECT_EQ(plain, std::string(first, static_cast<std::size_t>(count)) + rest);
+}
+
+// The loop's wait ends for a key with the line silent, and for a byte.
+TEST_F(SimulatorPort, AKeyOrAByteEndsTheLoopsWait) {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(input, &mode)) GTEST_SKIP() << "standard input is not a console";
+    FlushConsoleInputBuffer(input);
+    const std::intptr_t handles[2] = {reinterpret_cast<std::intptr_t>(input), port.waitHandle()};
+    INPUT_RECORD key{};
+    key.EventType = KEY_EVENT;
+    key.Event.KeyEvent.bKeyDown = TRUE;
+    key.Event.KeyEvent.wRepeatCount = 1;
+    key.Event.KeyEvent.wVirtualKeyCode = 'A';
+    key.Event.KeyEvent.uChar.AsciiChar = 'a';
+    DWORD written = 0;
+    ASSERT_TRUE(WriteConsoleInputA(input, &key, 1, &written));
+    auto started = Clock::now();
+    platform::waitForInput(handles, 2, platform::Deadline::after(std::chrono::seconds(5)));
+    EXPECT_LT(msSince(started), 1000.0);
+    FlushConsoleInputBuffer(input);
+
+    ASSERT_EQ(1, port.write("\r", 1));
+    started = Clock::now();
+    platform::waitForInput(handles, 2, platform::Deadline::after(std::chrono::seconds(5)));
+    EXPECT_LT(msSince(started), 1000.0);
+    char chunk[10];
+    EXPECT_GT(port.readWaiting(chunk, sizeof chunk), 0);
+}
+
 TEST_F(SimulatorPort, TheOpenPortIsNobodyElses) {
     if (underWine()) GTEST_SKIP() << "Wine does not keep a serial device to its first opener";
     SerialPort second;
@@ -141,7 +230,10 @@ TEST_F(SimulatorPort, TheLineWorksAfterAnRtsPulseAndAfterReopening) {
     port.pulseRts();
     EXPECT_EQ(1, port.write("\r", 1));
     EXPECT_NE(std::string::npos, readUntil(port, ">>").find(">>"));
+    // The reader's byte wait in flight ends at once when the port closes.
+    const auto closing = Clock::now();
     port.close();
+    EXPECT_LT(msSince(closing), 150.0);
     ASSERT_TRUE(port.open(name.c_str(), 9600));
     drain(port);
     EXPECT_EQ(1, port.write("\r", 1));
