@@ -201,6 +201,8 @@ void NetworkPort::close() {
     lost_ = true;
 }
 
+std::intptr_t NetworkPort::waitHandle() const { return socket_.waitHandle(); }
+
 std::int32_t NetworkPort::readWaiting(void* buffer, std::int32_t count) {
     if (count <= 0) {
         return 0;

@@ -13,7 +13,7 @@
 // A serial line served over the network (see port_address.h), with the
 // read and write time-outs of a local port. The byte stream it reads and
 // writes is the target's alone: telnet commands are stripped and 0xFF is
-// escaped on the way. The descriptor a caller may wait on is the socket's.
+// escaped on the way.
 class NetworkPort : public SerialPort {
 public:
     bool open(const char* portName, std::int32_t baudRate) override;
@@ -21,6 +21,8 @@ public:
     std::int32_t read(void* buffer, std::int32_t count) override;
     // The target's bytes already received, telnet commands taken out.
     std::int32_t readWaiting(void* buffer, std::int32_t count) override;
+    // The socket's: set when bytes or the connection's end arrive.
+    std::intptr_t waitHandle() const override;
     std::int32_t write(const void* buffer, std::int32_t count) override;
     // RTS low and high again as two control messages; they go out with the
     // next wait for bytes or the next write, in order with the data.

@@ -50,12 +50,17 @@ public:
     std::int64_t send(const void* data, std::size_t count);
     std::int64_t receive(void* buffer, std::size_t count);
 
-    // What a caller can wait on together with other descriptors (a socket
-    // descriptor, or a SOCKET on Windows); -1 when closed.
+    // The socket (a descriptor, or a SOCKET on Windows); -1 when closed.
     std::intptr_t descriptor() const { return socket_; }
+    // What a caller can wait on for received bytes together with other
+    // input: the descriptor on POSIX; on Windows an event that is set when
+    // bytes or the connection's end arrive and reset by receive(); -1 when
+    // there is none.
+    std::intptr_t waitHandle() const { return waitable_; }
 
 private:
     std::intptr_t socket_ = -1;
+    std::intptr_t waitable_ = -1;
 };
 
 // Runs waitOnce(ms) in slices of at most GiveUpLookMs until it is ready or

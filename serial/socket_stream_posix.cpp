@@ -86,6 +86,7 @@ bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
             socket_ = fd;
+            waitable_ = fd;
             break;
         }
         ::close(fd);
@@ -98,6 +99,7 @@ void SocketStream::close() {
     if (socket_ >= 0) {
         ::close(static_cast<int>(socket_));
         socket_ = -1;
+        waitable_ = -1;
     }
 }
 

@@ -59,6 +59,22 @@ bool connectOne(SOCKET socket, const addrinfo& address, std::int64_t deadline,
            error == 0;
 }
 
+// An event set when bytes or the connection's end arrive, for the console
+// loop's wait beside the console's input (a SOCKET is not waitable itself);
+// -1 when Winsock will not give one. The socket is non-blocking already, as
+// the event asks.
+std::intptr_t arrivalEvent(SOCKET socket) {
+    const WSAEVENT event = WSACreateEvent();
+    if (event == WSA_INVALID_EVENT) {
+        return -1;
+    }
+    if (WSAEventSelect(socket, event, FD_READ | FD_CLOSE) != 0) {
+        WSACloseEvent(event);
+        return -1;
+    }
+    return reinterpret_cast<std::intptr_t>(event);
+}
+
 }  // namespace
 
 SocketStream::~SocketStream() { close(); }
@@ -88,6 +104,7 @@ bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int
             setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
             setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
             socket_ = static_cast<std::intptr_t>(socket);
+            waitable_ = arrivalEvent(socket);
             break;
         }
         closesocket(socket);
@@ -100,6 +117,10 @@ void SocketStream::close() {
     if (socket_ != -1) {
         closesocket(socketOf(socket_));
         socket_ = -1;
+    }
+    if (waitable_ != -1) {
+        WSACloseEvent(reinterpret_cast<WSAEVENT>(waitable_));
+        waitable_ = -1;
     }
 }
 
@@ -130,6 +151,11 @@ std::int64_t SocketStream::receive(void* buffer, std::size_t count) {
         return -1;
     }
     const int chunk = static_cast<int>(std::min<std::size_t>(count, 1 << 20));
+    // Reset before the receive: should bytes stay behind it, or arrive after
+    // it, Winsock sets the event again, so a waiter never misses them.
+    if (waitable_ != -1) {
+        WSAResetEvent(reinterpret_cast<WSAEVENT>(waitable_));
+    }
     const int got = recv(socketOf(socket_), static_cast<char*>(buffer), chunk, 0);
     if (got > 0) {
         return got;
