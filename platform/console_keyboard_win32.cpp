@@ -81,6 +81,10 @@ int ConsoleKeyboard::readKey() {
     return code;
 }
 
+std::intptr_t ConsoleKeyboard::waitHandle() const {
+    return source_ == Source::Console && !ended_ ? input_ : -1;
+}
+
 bool ConsoleKeyboard::takeWaiting() {
     switch (source_) {
     case Source::Console: return takeConsoleEvents();

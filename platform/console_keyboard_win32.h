@@ -13,6 +13,10 @@ public:
     ConsoleKeyboard();
     bool keyWaiting() override;
     int readKey() override;
+    // The console's input handle, signalled while events wait (keys, or
+    // other events that keyWaiting() takes and drops); -1 for a pipe or a
+    // file, which cannot be waited on together with the port.
+    std::intptr_t waitHandle() const override;
 
 private:
     enum class Source { Console, Pipe, Stream };

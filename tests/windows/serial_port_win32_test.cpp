@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/console_keyboard_win32.h"
 #include "platform/input_wait.h"
 #include "serial/serial_port.h"
 
@@ -192,13 +193,16 @@ TEST_F(SimulatorPort, BytesKeepTheirOrderAcrossReadWaitingAndRead) {
     EXPECT_EQ(plain, std::string(first, static_cast<std::size_t>(count)) + rest);
 }
 
-// The loop's wait ends for a key with the line silent, and for a byte.
+// The loop's wait on the keyboard and the port ends for a key with the line
+// silent, and for a byte.
 TEST_F(SimulatorPort, AKeyOrAByteEndsTheLoopsWait) {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (!GetConsoleMode(input, &mode)) GTEST_SKIP() << "standard input is not a console";
     FlushConsoleInputBuffer(input);
-    const std::intptr_t handles[2] = {reinterpret_cast<std::intptr_t>(input), port.waitHandle()};
+    ConsoleKeyboard keyboard;
+    ASSERT_NE(-1, keyboard.waitHandle());
+    const std::intptr_t handles[2] = {keyboard.waitHandle(), port.waitHandle()};
     INPUT_RECORD key{};
     key.EventType = KEY_EVENT;
     key.Event.KeyEvent.bKeyDown = TRUE;
@@ -210,6 +214,7 @@ TEST_F(SimulatorPort, AKeyOrAByteEndsTheLoopsWait) {
     auto started = Clock::now();
     platform::waitForInput(handles, 2, platform::Deadline::after(std::chrono::seconds(5)));
     EXPECT_LT(msSince(started), 1000.0);
+    EXPECT_EQ('a', keyboard.readKey());
     FlushConsoleInputBuffer(input);
 
     ASSERT_EQ(1, port.write("\r", 1));
