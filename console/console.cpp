@@ -1,6 +1,7 @@
 #include "console/console.h"
 #include "console/session_watch.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "console/host_commands.h"
@@ -76,7 +77,8 @@ void Console::run(SerialPort* portIn, bool hasScript, const char* scriptName) {
     for (;;) {
         // Keys first, as they come, then whatever the port has.
         bool busy = false;
-        for (int taken = 0; taken < KeysPerPass && keyboard_.keyWaiting(); ++taken) {
+        const bool takeKeys = state == Transferring || !promptPending();
+        for (int taken = 0; takeKeys && taken < KeysPerPass && keyboard_.keyWaiting(); ++taken) {
             const int key = keyboard_.readKey();
             if (key != Keyboard::NoMoreKeys) {
                 onKey(key);
@@ -85,9 +87,9 @@ void Console::run(SerialPort* portIn, bool hasScript, const char* scriptName) {
         }
         if (state != Transferring) {
             char chunk[ChunkSize];
-            const std::int32_t count = input.takeChunk(chunk);
-            if (count >= 0) {
-                takeChunk(chunk, count);
+            const ChunkPiece piece = input.takeChunk(chunk);
+            if (piece.count >= 0) {
+                takePiece(chunk, piece.count, piece.chunkEnds);
                 busy = true;
             }
         }
@@ -99,33 +101,60 @@ void Console::run(SerialPort* portIn, bool hasScript, const char* scriptName) {
             break;
         }
         if (!busy) {
-            input.wait(state != Transferring, promptSplit);
+            input.wait(state != Transferring, promptSplit, takeKeys);
         }
     }
     commands_->stopScripts();
 }
 
 void Console::takeChunk(const char* bytes, std::int32_t count) {
+    if (chunkCount_ > 0) {
+        takePiece(nullptr, 0, true);
+    }
+    takePiece(bytes, count, true);
+}
+
+void Console::takePiece(const char* bytes, std::int32_t count, bool chunkEnds) {
+    count = std::min(count, ChunkSize - chunkCount_);
+    if (count > 0) {
+        std::memcpy(chunk_ + chunkCount_, bytes, static_cast<std::size_t>(count));
+        chunkCount_ += count;
+    }
     // The chunk's text ends at a NUL byte from the target; the rest of the
     // chunk is neither printed nor looked at.
-    std::int32_t textLength = 0;
-    while (textLength < count && bytes[textLength] != '\0') {
-        printBuffer[textLength] = bytes[textLength];
-        ++textLength;
+    chunk_[chunkCount_] = '\0';
+    const auto textLength = static_cast<std::int32_t>(std::strlen(chunk_));
+    if (textLength > chunkPrinted_) {
+        const std::int32_t fresh = textLength - chunkPrinted_;
+        std::memcpy(printBuffer, chunk_ + chunkPrinted_, static_cast<std::size_t>(fresh));
+        printBuffer[fresh] = '\0';
+        chunkPrinted_ = textLength;
+        print(printBuffer);
     }
-    std::memset(printBuffer + textLength, 0, static_cast<std::size_t>(count - textLength) + 1);
-    print(printBuffer);
+    if (chunkEnds) {
+        testChunk();
+        chunkCount_ = chunkPrinted_ = 0;
+    }
+}
 
-    if (std::strstr(printBuffer, ">>") != nullptr) {
+bool Console::promptPending() const {
+    const std::size_t textLength = std::strlen(chunk_);
+    return chunkCount_ > 0 && textLength > 0 &&
+           (std::strstr(chunk_, ">>") != nullptr || chunk_[textLength - 1] == '>' ||
+            (chunk_[0] == '>' && promptSplit));
+}
+
+void Console::testChunk() {
+    if (std::strstr(chunk_, ">>") != nullptr) {
         state = AtPrompt;
         commands_->promptArrived();
     }
-    if (printBuffer[0] == '>' && promptSplit) {
+    if (chunk_[0] == '>' && promptSplit) {
         commands_->promptArrived();
         state = AtPrompt;
     }
     // The first half of a prompt split across two reads: a chunk whose only
     // '>' is its last byte.
-    const char* firstMark = std::strchr(printBuffer, '>');
-    promptSplit = firstMark != nullptr && count > 0 && firstMark - printBuffer == count - 1;
+    const char* firstMark = std::strchr(chunk_, '>');
+    promptSplit = firstMark != nullptr && chunkCount_ > 0 && firstMark - chunk_ == chunkCount_ - 1;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "console/console_state.h"
+#include "console/loop_input.h"
 
 struct ChordStage;
 class HostCommands;
@@ -56,6 +57,16 @@ public:
     std::int32_t sendChar(int code);
     // Prints one chunk read from the port and looks for the monitor prompt.
     void takeChunk(const char* bytes, std::int32_t count);
+    // A piece of a chunk: the bytes that came at once, printed at once. The
+    // prompt tests run on the chunk as a whole when it ends, as they ran on
+    // one timed read: a prompt answering a carriage return close behind
+    // another prompt advances a script once, not twice, and a script's next
+    // line goes out after the chunk that prompted it. The chunk ends with
+    // the piece that says so (no bytes: the chunk as it is).
+    void takePiece(const char* bytes, std::int32_t count, bool chunkEnds);
+    // The chunk being assembled holds a prompt, or half of one, that its end
+    // will act on; keys wait for that, as they waited for a timed read.
+    bool promptPending() const;
 
     // The ways out of a host-side command. handBack gives the line back to
     // the target: one carriage return, so that the monitor prompts again,
@@ -81,6 +92,8 @@ public:
     SessionWatch* watch = nullptr;
 
 private:
+    // The prompt tests on a whole chunk.
+    void testChunk();
     void openPrompt(const char* prompt, ConsoleState next);
     void takeScanCode(const ChordStage& stage, int ch);
     void finishArgumentLine();
@@ -89,4 +102,9 @@ private:
     Screen& screen_;
     HostServices& host_;
     HostCommands* commands_;
+    // The chunk being assembled from pieces, and how much of its text (which
+    // ends at a NUL byte) has been printed.
+    char chunk_[ChunkSize + 1] = {};
+    std::int32_t chunkCount_ = 0;
+    std::int32_t chunkPrinted_ = 0;
 };

@@ -22,38 +22,56 @@ constexpr platform::milliseconds SignalCheck(100);
 }  // namespace
 
 LoopInput::LoopInput(Keyboard& keyboard, SerialPort& port)
-    : keyboard_(keyboard), port_(port), silentAt_(silenceFromNow()), retryAt_(Deadline::after({})) {}
+    : keyboard_(keyboard),
+      port_(port),
+      silentAt_(silenceFromNow()),
+      retryAt_(Deadline::after({})),
+      chunkTotal_(retryAt_),
+      chunkEndsAt_(retryAt_) {}
 
-std::int32_t LoopInput::takeChunk(char* chunk) {
+ChunkPiece LoopInput::takeChunk(char* chunk) {
     if (port_.waitHandle() < 0) {
         // A port with nothing to wait on is paced by its read's own time-outs.
         const std::int32_t count = port_.read(chunk, ChunkSize);
-        return count < 0 ? 0 : count;
+        return {count < 0 ? 0 : count, true};
+    }
+    if (chunkCount_ > 0 && chunkEndsAt_.passed()) {
+        chunkCount_ = 0;
+        return {0, true};
     }
     if (!retryAt_.passed()) {
-        return -1;
+        return {-1, true};
     }
-    const std::int32_t count = port_.readWaiting(chunk, ChunkSize);
+    const std::int32_t count = port_.readWaiting(chunk, ChunkSize - chunkCount_);
     if (count > 0) {
         silentAt_ = silenceFromNow();
-        return count;
+        if (chunkCount_ == 0) {
+            chunkTotal_ = serial::lineTimeouts.read.total(ChunkSize);
+        }
+        chunkCount_ += count;
+        const bool full = chunkCount_ == ChunkSize;
+        chunkEndsAt_ = Deadline::earliest(chunkTotal_, Deadline::after(serial::lineTimeouts.read.interval));
+        chunkCount_ = full ? 0 : chunkCount_;
+        return {count, full};
     }
     if (count < 0) {
         // Asked again at once it would fail again at once.
         retryAt_ = silenceFromNow();
         silentAt_ = retryAt_;
-        return 0;
+        chunkCount_ = 0;
+        return {0, true};
     }
-    if (silentAt_.passed()) {
+    if (chunkCount_ == 0 && silentAt_.passed()) {
         silentAt_ = silenceFromNow();
-        return 0;
+        return {0, true};
     }
-    return -1;
+    return {-1, true};
 }
 
-void LoopInput::wait(bool watchPort, bool emptyChunkMatters) {
+void LoopInput::wait(bool watchPort, bool emptyChunkMatters, bool watchKeys) {
     Deadline until = Deadline::after(SignalCheck);
-    if (const auto due = keyboard_.dueBy()) {
+    const auto due = keyboard_.dueBy();
+    if (due && watchKeys) {
         until = Deadline::earliest(until, *due);
     }
     // An empty chunk only matters to a prompt split across two reads; the
@@ -61,7 +79,12 @@ void LoopInput::wait(bool watchPort, bool emptyChunkMatters) {
     if (watchPort && emptyChunkMatters) {
         until = Deadline::earliest(until, silentAt_);
     }
-    std::intptr_t handles[2] = {keyboard_.waitHandle(), -1};
+    // The chunk being assembled ends even if nothing more comes.
+    if (watchPort && chunkCount_ > 0) {
+        until = Deadline::earliest(until, chunkEndsAt_);
+    }
+    // Keys held back are not waited for: they would end the wait at once.
+    std::intptr_t handles[2] = {watchKeys ? keyboard_.waitHandle() : -1, -1};
     if (watchPort && retryAt_.passed()) {
         handles[1] = port_.waitHandle();
     } else if (watchPort) {

@@ -119,6 +119,18 @@ TEST_F(LoopOnLine, APromptCutAtAnyPointRunsTheNextLineOnce) {
     EXPECT_EQ(line.readCount(1, ms(300)), "");
 }
 
+// After a transfer the monitor prompts twice in a row: the prompt that closes
+// the exchange, then the one answering the console's carriage return. Taken
+// in one chunk, as a timed read took them, they run one line, not two; the
+// target's next prompt runs the next.
+TEST_F(LoopOnLine, TwoPromptsCloseTogetherRunOneLine) {
+    sendInPieces({"\r\n>> ", "\r\n\r\n>> "});
+    EXPECT_EQ(line.readCount(3), "l1\n");
+    EXPECT_EQ(line.readCount(1, ms(300)), "");
+    sendInPieces({"\r\n>> "});
+    EXPECT_EQ(line.readCount(3), "l2\n");
+}
+
 TEST_F(LoopOnLine, AKeyWakesTheLoopOnASilentLine) {
     // Nothing to read, so the loop sleeps; the key wakes it, and the
     // byte is on the line long before a read's time-out would have passed.
