@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "console/console_state.h"
 #include "console/loop_input.h"
@@ -53,7 +54,11 @@ public:
     // was told to end from outside).
     void run(SerialPort* port, bool hasScript, const char* scriptName);
 
+    // Port output taken in a pass is written in one go, before anything
+    // else is printed and at the end of the pass: a flood then costs the
+    // screen one write per pass, not one per piece.
     void print(const char* text);
+    void flushOutput();
     std::int32_t sendChar(int code);
     // Prints one chunk read from the port and looks for the monitor prompt.
     void takeChunk(const char* bytes, std::int32_t count);
@@ -94,6 +99,8 @@ public:
 private:
     // The prompt tests on a whole chunk.
     void testChunk();
+    // The port's part of a pass; true when it handed anything on.
+    bool takePort(LoopInput& input);
     void openPrompt(const char* prompt, ConsoleState next);
     void takeScanCode(const ChordStage& stage, int ch);
     void finishArgumentLine();
@@ -107,4 +114,5 @@ private:
     char chunk_[ChunkSize + 1] = {};
     std::int32_t chunkCount_ = 0;
     std::int32_t chunkPrinted_ = 0;
+    std::string pendingOutput_;
 };

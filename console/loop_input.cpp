@@ -29,8 +29,10 @@ LoopInput::LoopInput(Keyboard& keyboard, SerialPort& port)
       chunkTotal_(retryAt_),
       chunkEndsAt_(retryAt_) {}
 
+bool LoopInput::takesWaiting() const { return port_.waitHandle() >= 0; }
+
 ChunkPiece LoopInput::takeChunk(char* chunk) {
-    if (port_.waitHandle() < 0) {
+    if (!takesWaiting()) {
         // A port with nothing to wait on is paced by its read's own time-outs.
         const std::int32_t count = port_.read(chunk, ChunkSize);
         return {count < 0 ? 0 : count, true};

@@ -33,6 +33,9 @@ public:
     // chunk stands for a line silent for a whole read's time-out, or a
     // failed port.
     ChunkPiece takeChunk(char* chunk);
+    // False when the port has nothing to wait on and takeChunk() is its
+    // timed read.
+    bool takesWaiting() const;
     // Sleeps until a key (when watched) or port output may be there, or
     // until the loop has something to do without them (a chunk's end or an
     // empty chunk due, a key decoder's time running out, a termination
