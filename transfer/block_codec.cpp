@@ -15,16 +15,15 @@ bool writeByte(SerialPort* port, std::uint8_t byte) { return port->write(&byte, 
 
 void sendAbortByte(SerialPort* port) { writeByte(port, AbortByte); }
 
-bool BlockCodec::sendBlock(SerialPort* port, TransferJob* job) {
-    const std::uint8_t checksum = blockChecksum(buffer);
+bool BlockCodec::sendBlock(SerialPort* port, TransferJob* job, const std::function<void()>& meanwhile) {
+    frame_.checksum = blockChecksum(buffer);
     for (int attempt = 0; attempt < MaxBlockAttempts; ++attempt) {
         if (job->isCancelled()) {
             sendAbortByte(port);
             return false;
         }
-        if (!writeByte(port, BlockStartByte)) return false;
-        if (port->write(buffer, BlockSize) != BlockSize) return false;
-        if (!writeByte(port, checksum)) return false;
+        if (port->write(&frame_, sizeof frame_) != std::int32_t(sizeof frame_)) return false;
+        if (attempt == 0 && meanwhile) meanwhile();
         std::uint8_t reply = 0;
         if (port->read(&reply, 1) != 1) return false;
         if (reply == AckByte) return true;
@@ -41,16 +40,20 @@ bool BlockCodec::receiveBlock(SerialPort* port, TransferJob* job) {
             return false;
         }
         if (!writeByte(port, BlockStartByte)) return false;
+        // Summed as the bytes come, so that the reply to the checksum
+        // waits for nothing but the comparison.
+        unsigned sum = 0;
         for (std::int32_t i = 0; i < BlockSize; ++i) {
             // The target paces itself by the RTS pulse after every byte,
             // whether the byte came or not.
             const std::int32_t got = port->read(&buffer[i], 1);
             port->pulseRts();
             if (got != 1) return false;
+            sum += buffer[i];
         }
         std::uint8_t checksum = 0;
         if (port->read(&checksum, 1) != 1) return false;
-        if (checksum == blockChecksum(buffer)) return writeByte(port, AckByte);
+        if (checksum == static_cast<std::uint8_t>(sum)) return writeByte(port, AckByte);
         if (!writeByte(port, NakByte)) return false;
     }
     sendAbortByte(port);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 class SerialPort;
 class TransferJob;
@@ -24,15 +25,34 @@ void sendAbortByte(SerialPort* port);
 
 // Owns the one block buffer that every transfer moves its data through.
 class BlockCodec {
+    // A block as it goes on the wire, start byte and checksum around the
+    // data, so that it is handed to the port in one write: separate writes
+    // would each wait for the line to drain and leave it idle in between.
+    struct Frame {
+        std::uint8_t start = BlockStartByte;
+        std::uint8_t data[BlockSize] = {};
+        std::uint8_t checksum = 0;
+    };
+    static_assert(sizeof(Frame) == BlockSize + 2);
+
 public:
+    BlockCodec() = default;
+    BlockCodec(const BlockCodec&) = delete;
+    BlockCodec& operator=(const BlockCodec&) = delete;
     virtual ~BlockCodec() = default;
 
-    // Sends buffer as a checksummed block until the target says "Y".
-    bool sendBlock(SerialPort* port, TransferJob* job);
+    // Sends buffer as a checksummed block until the target says "Y". While
+    // the first reply is on its way, `meanwhile` runs once: the caller
+    // prepares its next block there instead of after the reply.
+    bool sendBlock(SerialPort* port, TransferJob* job, const std::function<void()>& meanwhile = {});
     // Asks for a block into buffer until its checksum matches.
     bool receiveBlock(SerialPort* port, TransferJob* job);
 
-    std::uint8_t buffer[BlockSize] = {};
+private:
+    Frame frame_;
+
+public:
+    std::uint8_t (&buffer)[BlockSize] = frame_.data;
 };
 
 extern BlockCodec blockCodec;

@@ -81,22 +81,35 @@ bool TransferJob::streamToTarget(SerialPort* port, std::uint32_t address, std::u
     }
     if (!sendHeader(port, address, length)) return false;
 
-    std::uint8_t* const buffer = blockCodec.buffer;
-    for (std::uint32_t remaining = length; remaining > 0;) {
+    // Each block is read from the file (and the cancel flag looked at) while
+    // the reply to the one before is on its way; what goes on the wire, and
+    // when an abort does, is as if it were read after that reply.
+    std::uint8_t next[BlockSize];
+    bool cancelled = false;
+    bool readOk = true;
+    const auto prepare = [&](std::uint32_t remaining) {
         const std::uint32_t count = remaining < BlockSize ? remaining : BlockSize;
-        const bool cancelled = isCancelled();
+        cancelled = isCancelled();
         // A final block is padded with zero bytes, never with what an
         // earlier block or transfer left in the buffer; a file that ends
         // before the announced length fails rather than send made-up data.
-        std::memset(buffer + count, 0, BlockSize - count);
-        const bool readOk = readExactly(buffer, count);
+        std::memset(next + count, 0, BlockSize - count);
+        readOk = readExactly(next, count);
+    };
+    if (length > 0) prepare(length);
+    for (std::uint32_t remaining = length; remaining > 0;) {
+        const std::uint32_t count = remaining < BlockSize ? remaining : BlockSize;
         if (cancelled || !readOk) {
             sendAbortByte(port);
             return false;
         }
-        if (!blockCodec.sendBlock(port, this)) return false;
-        addBytes(count);
+        std::memcpy(blockCodec.buffer, next, BlockSize);
         remaining -= count;
+        const auto meanwhile = [&] {
+            if (remaining > 0) prepare(remaining);
+        };
+        if (!blockCodec.sendBlock(port, this, meanwhile)) return false;
+        addBytes(count);
     }
     return true;
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 #include "tests/support/fakes.h"
 #include "transfer/block_codec.h"
@@ -77,6 +78,8 @@ TEST_F(Protocol, ARefusedBlockIsSentAgainUnchangedAndThreeRefusalsAbort) {
     line.chunks = {"N", "Y"};
     EXPECT_TRUE(blockCodec.sendBlock(&line, &job));
     EXPECT_EQ(line.written, once + once);
+    // Each whole, in one write: no wait for the line to drain inside a block.
+    EXPECT_EQ(line.writes, (std::vector<std::string>{once, once}));
 
     line.written.clear();
     line.chunks = {"N", "?", "N", "Y"};
@@ -135,6 +138,22 @@ TEST_F(Protocol, StreamingCutsTheDataIntoBlocksAndPadsTheLastWithZeros) {
                                  block(bytesOf(data).substr(BlockSize));
     EXPECT_EQ(line.written, expected);
     EXPECT_EQ(job.bytesDone(), BlockSize + 1u);
+}
+
+TEST_F(Protocol, TheNextBlockIsReadFromTheFileWhileTheReplyIsAwaited) {
+    const auto data = randomBytes(2 * BlockSize, 6);
+    const std::string path = folder.write("data.bin", data);
+    ASSERT_TRUE(job.openFile(path.c_str()));
+    // Overwritten while the first reply is awaited: too late for the second block.
+    line.beforeRead = [&](int reads) {
+        if (reads != 1) return;
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(BlockSize);
+        file << std::string(BlockSize, 'x');
+    };
+    line.chunks = {"YY"};
+    EXPECT_TRUE(job.streamToTarget(&line, 0x80010000, 2 * BlockSize));
+    EXPECT_EQ(line.written.substr(9 + BlockSize + 2), block(bytesOf(data).substr(BlockSize)));
 }
 
 TEST_F(Protocol, AnEmptyStreamIsOnlyItsHeader) {
