@@ -134,6 +134,25 @@ std::vector<double> turnarounds(const std::vector<sim::TranscriptEntry>& transcr
     return gaps;
 }
 
+std::vector<double> hostTurnarounds(const std::vector<sim::TranscriptEntry>& transcript,
+                                    const std::vector<sim::BurstStart>& starts) {
+    std::vector<double> gaps;
+    for (const sim::BurstStart& start : starts) {
+        if (start.index == 0 || start.index >= transcript.size()) continue;
+        const sim::TranscriptEntry& before = transcript[start.index - 1];
+        if (before.direction != sim::Direction::FromTarget) continue;
+        gaps.push_back(secondsBetween(before.at, start.seen));
+    }
+    return gaps;
+}
+
+std::string medianAndP99Us(std::vector<double> seconds) {
+    if (seconds.empty()) return "-";
+    std::sort(seconds.begin(), seconds.end());
+    const std::size_t p99 = std::min(seconds.size() - 1, (seconds.size() * 99 + 99) / 100 - 1);
+    return fixed(1e6 * median(seconds), 0) + " / " + fixed(1e6 * seconds[p99], 0);
+}
+
 std::string dataOutcome(bool finished, bool failedOnScreen, bool intact) {
     if (!finished) return "did not finish";
     if (failedOnScreen) return "transfer failed";

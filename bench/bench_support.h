@@ -56,6 +56,16 @@ bool wireSpan(const std::vector<sim::TranscriptEntry>& transcript, const std::st
 // checksum before its reply) and a few for the exchange around them.
 std::vector<double> turnarounds(const std::vector<sim::TranscriptEntry>& transcript);
 
+// The host's own part of those gaps, where the byte after the target's
+// started a burst: from the target's write of its last byte to the moment
+// the host's next byte was first seen on the line, before the line's pacing
+// and the target's wake-up to take it.
+std::vector<double> hostTurnarounds(const std::vector<sim::TranscriptEntry>& transcript,
+                                    const std::vector<sim::BurstStart>& starts);
+
+// Median and 99th percentile in microseconds, "-" for none.
+std::string medianAndP99Us(std::vector<double> seconds);
+
 // How a timed command ended, for the last column of a table.
 std::string dataOutcome(bool finished, bool failedOnScreen, bool intact);
 

@@ -6,8 +6,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/pty_round_trip.h"
+#include "bench/zmodem_run.h"
 #include "tests/support/e2e_keys.h"
 #include "tests/support/e2e_session.h"
 #include "tests/support/e2e_temp_folder.h"
@@ -20,7 +24,9 @@ constexpr const char* usage =
     "2 MiB dload at 230400 and 921600 baud, dsave at 115200 and 921600 baud,\n"
     "both unpaced (256 KiB each with --quick); then 1 MiB dload and dsave at\n"
     "230400 and 921600 baud through ser2net (rfc2217://) beside the local pty\n"
-    "(128 KiB with --quick). A full run takes about nine minutes.\n";
+    "(128 KiB with --quick); and lrzsz's ZMODEM on an equal line at 921600 baud\n"
+    "beside dload and dsave, when sz and rz are installed. A full run takes about\n"
+    "ten minutes.\n";
 
 constexpr std::uint32_t Address = 0x80010000;
 constexpr std::size_t BlockSize = 2048;
@@ -42,6 +48,7 @@ struct Result {
     bool failedOnScreen = false;
     double wireSeconds = 0;  // paced runs only
     std::vector<double> turnarounds;  // paced runs only, seconds
+    std::vector<double> hostTurnarounds;  // paced runs only, seconds
     double consoleSeconds = 0;
     double cpuSeconds = 0;
     long peakKiB = 0;
@@ -120,7 +127,11 @@ Result runTransfer(const Run& run, std::size_t size) {
                   result.wireSeconds)) {
         result.wireSeconds = 0;
     }
-    if (run.baud > 0) result.turnarounds = bench::turnarounds(session.target().transcript());
+    if (run.baud > 0) {
+        const auto transcript = session.target().transcript();
+        result.turnarounds = bench::turnarounds(transcript);
+        result.hostTurnarounds = bench::hostTurnarounds(transcript, session.target().burstStarts());
+    }
     return result;
 }
 
@@ -128,14 +139,6 @@ std::string name(const Run& run) {
     return std::string(run.kind == Kind::Dload ? "dload" : "dsave") + " " +
            (run.baud > 0 ? std::to_string(run.baud) : std::string("unpaced")) +
            (run.overNetwork ? " rfc2217" : "");
-}
-
-// The console's turnaround per block: median and 99th percentile, microseconds.
-std::string turnaroundCell(std::vector<double> gaps) {
-    if (gaps.empty()) return "-";
-    std::sort(gaps.begin(), gaps.end());
-    const double p99 = gaps[std::min(gaps.size() - 1, (gaps.size() * 99 + 99) / 100 - 1)];
-    return bench::fixed(1e6 * bench::median(gaps), 0) + " / " + bench::fixed(1e6 * p99, 0);
 }
 
 std::string outcome(const Result& result) {
@@ -178,6 +181,35 @@ bool compareWithNetwork(std::size_t size) {
     return good;
 }
 
+// lrzsz over a line paced as the simulator paces the console's, with the same
+// data, beside the 921600 rows of this run.
+bool compareWithZmodem(const std::vector<std::pair<std::string, Result>>& rows, std::size_t size) {
+    constexpr std::int32_t baud = 921600;
+    const double limit = double(size) * 10.0 / baud * 1.5 + 30;
+    const bench::ZmodemResult zmodem = bench::runZmodem(e2e::patternBytes(size, 29), baud, limit);
+    if (!zmodem.skipped.empty()) {
+        std::printf("\n%s: the ZMODEM row is skipped.\n", zmodem.skipped.c_str());
+        return true;
+    }
+    std::printf("\nOn an equal line at %d baud, %zu bytes: ZMODEM is lrzsz's sz sending to rz\n"
+                "over two pseudo-terminals joined by a relay that paces both directions as the\n"
+                "simulator does; its wire time runs from sz's first byte to the last byte of\n"
+                "the session. dsave's holds the 200 ms pause after \"BRD\\r\", %.2f %% of a line's\n"
+                "time for this size.\n\n",
+                baud, size, 100.0 * 0.2 / (double(size) * 10.0 / baud));
+    bench::Table table({"transfer", "wire s", "of baud/10", "data"});
+    const auto rate = [&](double seconds) {
+        return seconds > 0 ? bench::fixed(100.0 * double(size) / seconds / (baud / 10.0), 2) + " %" : "-";
+    };
+    for (const auto& [label, result] : rows) {
+        table.add({label, bench::fixed(result.wireSeconds, 2), rate(result.wireSeconds), outcome(result)});
+    }
+    table.add({"ZMODEM (sz -> rz)", bench::fixed(zmodem.wireSeconds, 2), rate(zmodem.wireSeconds),
+               bench::dataOutcome(zmodem.finished, false, zmodem.intact)});
+    table.print();
+    return zmodem.finished && zmodem.intact;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -193,10 +225,12 @@ int main(int argc, char** argv) {
                 size, blocks, WireBytesPerBlock);
     bench::Table paced({"transfer", "wire s", "limit s", "of protocol limit", "goal",
                         "of baud/10", "over limit ms/block", "turnaround us median/p99",
-                        "console s", "data"});
+                        "host's us median/p99", "console s", "data"});
+    std::vector<std::pair<std::string, Result>> fastest;
     for (const Run run : {Run{Kind::Dload, 230400}, Run{Kind::Dload, 921600},
                           Run{Kind::Dsave, 115200}, Run{Kind::Dsave, 921600}}) {
         const Result result = runTransfer(run, size);
+        if (run.baud == 921600) fastest.emplace_back(name(run), result);
         const double limitSeconds = blocks * WireBytesPerBlock * 10.0 / run.baud;
         const bool timed = result.finished && result.wireSeconds > 0;
         const double rate = timed ? double(size) / result.wireSeconds : 0;
@@ -206,11 +240,21 @@ int main(int argc, char** argv) {
                    run.kind == Kind::Dload ? ">= 99 %" : ">= 98 %",
                    timed ? bench::fixed(100.0 * rate / (run.baud / 10.0), 2) + " %" : "-",
                    timed ? bench::fixed(1000.0 * (result.wireSeconds - limitSeconds) / blocks, 3) : "-",
-                   turnaroundCell(result.turnarounds),
+                   bench::medianAndP99Us(result.turnarounds),
+                   bench::medianAndP99Us(result.hostTurnarounds),
                    result.finished ? bench::fixed(result.consoleSeconds, 2) : "-", outcome(result)});
         good = good && timed && result.dataIntact && !result.failedOnScreen;
     }
     paced.print();
+    std::printf("\nturnaround: from the target's last byte to the console's next one, as the\n"
+                "line has them; host's: to when that byte was first seen on the line, before\n"
+                "the pacing and the target's wake-up. The floor under both, a bare pty round\n"
+                "trip between two processes (one-byte echo, both in poll()), median / p99:\n"
+                "  back to back                       %s us\n"
+                "  after a block's time (22 ms) idle  %s us\n",
+                bench::medianAndP99Us(bench::ptyRoundTrips(2000, std::chrono::microseconds(0))).c_str(),
+                bench::medianAndP99Us(bench::ptyRoundTrips(200, std::chrono::microseconds(22'000))).c_str());
+    good = compareWithZmodem(fastest, size) && good;
 
     std::printf("\nUnpaced over the pseudo-terminal: the console's own cost (wall time from\n"
                 "Enter to the line end after the stars; CPU of the console meanwhile).\n\n");

@@ -1,5 +1,7 @@
 #include "sim/line_pacer.h"
 
+#include <algorithm>
+
 namespace sim {
 namespace {
 
@@ -31,6 +33,12 @@ void LinePacer::moved(std::size_t count) {
         start_ = dueTime(count_ - 1);
         count_ = 0;
     }
+}
+
+LinePacer::Clock::time_point LinePacer::nextWake(Clock::time_point lastMove, std::size_t waiting) const {
+    const Clock::time_point first = nextDue();
+    if (waiting <= 1) return first;
+    return std::max(first, std::min(lastMove + batchQuantum, dueAfter(waiting)));
 }
 
 LinePacer::Clock::time_point LinePacer::dueTime(std::uint64_t index) const {

@@ -29,6 +29,13 @@ public:
     // When the next byte is due, and when the last of the next `count`.
     Clock::time_point nextDue() const { return dueTime(count_); }
     Clock::time_point dueAfter(std::size_t count) const { return dueTime(count_ + (count > 0 ? count - 1 : 0)); }
+    // When to move bytes next, `waiting` of them being there and the last
+    // batch moved at `lastMove` (none yet: a default time point). The first
+    // byte of a burst and the last are moved on time, so that a reply is
+    // never late; those between in batches at least batchQuantum apart, not
+    // one wake-up per byte.
+    Clock::time_point nextWake(Clock::time_point lastMove, std::size_t waiting) const;
+    static constexpr std::chrono::microseconds batchQuantum{500};
 
 private:
     Clock::time_point dueTime(std::uint64_t index) const;

@@ -27,9 +27,6 @@ using Clock = std::chrono::steady_clock;
 // A host that stops in the middle of an exchange must not leave the monitor
 // taking its next command for data.
 constexpr auto silenceLimit = std::chrono::milliseconds(1000);
-// Paced bytes are moved in batches at least this far apart, not one wake-up
-// per byte.
-constexpr auto pacingQuantum = std::chrono::microseconds(500);
 constexpr std::size_t readChunk = 4096;
 
 void closeFd(int& fd) {
@@ -74,7 +71,6 @@ struct SimTarget::Impl {
     void receive(Clock::time_point now, bool readable);
     void send(Clock::time_point now, bool writable);
     Clock::time_point nextDeadline(Clock::time_point now);
-    static Clock::time_point pacedWake(const LinePacer& pacer, Clock::time_point lastMove, std::size_t waiting);
     void stopThread();
     void wake() const {
         const char byte = 1;
@@ -152,27 +148,18 @@ void SimTarget::Impl::serve() {
     }
 }
 
-// The first byte of a burst and the last are moved on time, so that a reply
-// is never late; the bytes between are moved in batches, at most one wake-up
-// a quantum.
-Clock::time_point SimTarget::Impl::pacedWake(const LinePacer& pacer, Clock::time_point lastMove, std::size_t waiting) {
-    const Clock::time_point first = pacer.nextDue();
-    if (waiting <= 1) return first;
-    return std::max(first, std::min(lastMove + pacingQuantum, pacer.dueAfter(waiting)));
-}
-
 Clock::time_point SimTarget::Impl::nextDeadline(Clock::time_point now) {
     // Nothing to do: sleep until woken, but look round now and then anyway.
     Clock::time_point deadline = now + std::chrono::milliseconds(500);
     if (rx.paced() && !rx.idle()) {
         int waiting = 0;
         if (::ioctl(masterFd, FIONREAD, &waiting) != 0) waiting = 0;
-        deadline = std::min(deadline, pacedWake(rx, rxLastMove, std::size_t(std::max(waiting, 0))));
+        deadline = std::min(deadline, rx.nextWake(rxLastMove, std::size_t(std::max(waiting, 0))));
     }
 
     std::lock_guard lock(mutex);
     if (!outQueue.empty() && !txBlocked) {
-        deadline = std::min(deadline, tx.paced() && !tx.idle() ? pacedWake(tx, txLastMove, outQueue.size()) : now);
+        deadline = std::min(deadline, tx.paced() && !tx.idle() ? tx.nextWake(txLastMove, outQueue.size()) : now);
     }
     if (monitor.inExchange()) {
         deadline = std::min(deadline, std::max(now, lastActivity + silenceLimit + std::chrono::milliseconds(1)));
@@ -193,6 +180,7 @@ void SimTarget::Impl::receive(Clock::time_point now, bool readable) {
         if (rx.idle()) {
             if (!readable) return;
             rx.begin(now);
+            log.noteBurstStart(now);
             rxLastMove = {};
         }
         want = std::min(want, rx.allowance(now));
@@ -404,6 +392,8 @@ void SimTarget::writeMemory(std::uint32_t address, const std::vector<std::uint8_
 }
 
 std::vector<TranscriptEntry> SimTarget::transcript() const { return impl_->log.entries(); }
+
+std::vector<BurstStart> SimTarget::burstStarts() const { return impl_->log.burstStarts(); }
 
 std::vector<std::uint8_t> SimTarget::bytes(Direction direction) const { return impl_->log.bytes(direction); }
 

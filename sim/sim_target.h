@@ -47,6 +47,15 @@ struct TranscriptEntry {
     std::chrono::steady_clock::time_point at;
 };
 
+// On a paced line the byte that starts a burst toward the target is taken
+// (and stamped in the transcript) only when it has had its time on the line;
+// this is when it was first seen there, so that the host's own turnaround can
+// be told from the line's. `index` is the byte's place in the transcript.
+struct BurstStart {
+    std::size_t index;
+    std::chrono::steady_clock::time_point seen;
+};
+
 class Monitor;
 
 class SimTarget {
@@ -71,6 +80,8 @@ public:
     std::vector<std::uint8_t> readMemory(std::uint32_t address, std::uint32_t length) const;
     void writeMemory(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
     std::vector<TranscriptEntry> transcript() const;
+    // Paced lines only; cleared with the transcript.
+    std::vector<BurstStart> burstStarts() const;
     // Bytes of one direction, in order.
     std::vector<std::uint8_t> bytes(Direction direction) const;
     void clearTranscript();

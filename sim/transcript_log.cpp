@@ -39,10 +39,24 @@ std::vector<std::uint8_t> TranscriptLog::bytes(Direction direction) const {
     return out;
 }
 
+void TranscriptLog::noteBurstStart(std::chrono::steady_clock::time_point seen) {
+    std::lock_guard lock(mutex_);
+    // A wake-up that found nothing to read after all left a note for the
+    // same byte: the later sighting stands.
+    if (!burstStarts_.empty() && burstStarts_.back().index == size_) burstStarts_.pop_back();
+    burstStarts_.push_back(BurstStart{size_, seen});
+}
+
+std::vector<BurstStart> TranscriptLog::burstStarts() const {
+    std::lock_guard lock(mutex_);
+    return burstStarts_;
+}
+
 void TranscriptLog::clear() {
     std::lock_guard lock(mutex_);
     chunks_.clear();
     size_ = 0;
+    burstStarts_.clear();
 }
 
 }  // namespace sim

@@ -19,6 +19,10 @@ public:
                 std::chrono::steady_clock::time_point at);
     std::vector<TranscriptEntry> entries() const;
     std::vector<std::uint8_t> bytes(Direction direction) const;
+    // The line was seen to hold the first byte of a burst toward the target
+    // at `seen`; that byte is the next one recorded.
+    void noteBurstStart(std::chrono::steady_clock::time_point seen);
+    std::vector<BurstStart> burstStarts() const;
     void clear();
 
 private:
@@ -31,6 +35,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<Chunk>> chunks_;
     std::size_t size_ = 0;
+    std::vector<BurstStart> burstStarts_;
 };
 
 }  // namespace sim

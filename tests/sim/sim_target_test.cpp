@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -226,6 +227,16 @@ TEST(SimTarget, PacesBothDirections) {
     EXPECT_EQ(first->direction, Direction::ToTarget);
     EXPECT_EQ(first->byte, 0x02);
     EXPECT_GE(last->at - first->at, milliseconds(80));
+
+    // The block's first byte was seen on the line a byte time (10 bits at
+    // 230400 baud) before it was taken and stamped.
+    const auto starts = s.target.burstStarts();
+    const auto index = std::size_t(first - entries.begin());
+    const auto start = std::find_if(starts.begin(), starts.end(),
+                                    [&](const sim::BurstStart& burst) { return burst.index == index; });
+    ASSERT_NE(start, starts.end());
+    EXPECT_GE(first->at - start->seen, nanoseconds(43'402));
+    EXPECT_LE(first->at - start->seen, milliseconds(50));
 }
 
 TEST(SimTarget, ReopenedDeviceKeepsServing) {
