@@ -86,7 +86,9 @@ protected:
         EXPECT_TRUE(console.sendKeys(F4));
         EXPECT_TRUE(console.waitForScreen("LOAD <file>:", e2e::eventTimeout, from));
         EXPECT_TRUE(console.sendKeys(path + "\r"));
-        return untilPrompt(from, "format");
+        const std::string shown = untilPrompt(from, "format");
+        EXPECT_EQ(std::string::npos, shown.find("transfer failed")) << shown;
+        return shown;
     }
 
     std::string transfer(std::string_view chord, const std::string& prompt, const std::string& arguments) {
