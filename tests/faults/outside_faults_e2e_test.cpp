@@ -35,6 +35,11 @@ std::size_t typeCommand(ConsoleProcess& console, const std::string& keysIn, std:
     return mark;
 }
 
+// Starts a dload of path to 80010000; gives the screen position before its line.
+std::size_t startDload(ConsoleProcess& console, const std::string& path) {
+    return typeCommand(console, chord(keys::F9, keys::F4), "DLOAD <file> <addr>:", path + " 80010000");
+}
+
 // Starts the console on a script; true once the message and then a prompt
 // stand on the screen.
 bool scriptSays(ConsoleOnTarget& session, const std::string& script, std::string_view message) {
@@ -79,8 +84,7 @@ TEST(OutsideFaults, ModifiedAndUnknownKeysNeverCancelATransferNorReachTheTarget)
     ASSERT_TRUE(session.waitForPrompt(console.mark()));
 
     // During a transfer they are dropped like any key but ESC.
-    const std::size_t mark = typeCommand(console, chord(keys::F9, keys::F4), "DLOAD <file> <addr>:",
-                                         path + " 80010000");
+    const std::size_t mark = startDload(console, path);
     ASSERT_TRUE(console.waitForScreen("**", eventTimeout, mark));
     for (const char* key : strayKeys) {
         ASSERT_TRUE(console.sendKeys(key));
@@ -237,8 +241,7 @@ TEST(OutsideFaults, SuspendedAndContinuedTheConsoleIsRawAgainAndItsTransferGoesO
     ASSERT_TRUE(session.start(230400));
     ASSERT_TRUE(console.terminalRaw());
 
-    const std::size_t mark = typeCommand(console, chord(keys::F9, keys::F4), "DLOAD <file> <addr>:",
-                                         path + " 80010000");
+    const std::size_t mark = startDload(console, path);
     ASSERT_TRUE(console.waitForScreen("*", eventTimeout, mark));
     console.sendSignal(SIGTSTP);
     // Stopped, with the terminal as the shell had it.
@@ -278,8 +281,7 @@ TEST(OutsideFaults, AfterALongStopTheTransferFailsInsteadOfSendingMoreBlocks) {
     console.runAsJob();
     ASSERT_TRUE(session.start(230400));
 
-    const std::size_t mark = typeCommand(console, chord(keys::F9, keys::F4), "DLOAD <file> <addr>:",
-                                         path + " 80010000");
+    const std::size_t mark = startDload(console, path);
     ASSERT_TRUE(console.waitForScreen("*", eventTimeout, mark));
     console.sendSignal(SIGTSTP);
     std::this_thread::sleep_for(milliseconds(2600));
@@ -308,8 +310,7 @@ TEST(OutsideFaults, EscapeFollowedByALetterStillCancelsATransfer) {
     ASSERT_TRUE(session.start(230400));
     ConsoleProcess& console = session.console();
 
-    const std::size_t mark = typeCommand(console, chord(keys::F9, keys::F4), "DLOAD <file> <addr>:",
-                                         path + " 80010000");
+    const std::size_t mark = startDload(console, path);
     ASSERT_TRUE(console.waitForScreen("**", eventTimeout, mark));
     const std::size_t sent = session.receivedCount();
     ASSERT_TRUE(console.sendKeys("\x1b"));
