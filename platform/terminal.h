@@ -34,6 +34,10 @@ bool terminationRequested();
 // may have given up an exchange meanwhile, so a transfer must not go on
 // sending into it. Always 0 where processes are not stopped.
 int longPauses();
+// Tells that the process runs now: a wait that matters (a transfer's) calls
+// it every few milliseconds, so that a SIGSTOP that lands meanwhile is timed
+// from then.
+void noteRunning();
 
 // Puts /dev/null on any of descriptors 0, 1 and 2 that is closed, so that
 // nothing opened later (the serial port) takes the place of the keyboard or

@@ -32,6 +32,8 @@ volatile std::sig_atomic_t rawWanted = 0;
 // a stop that did not come through onStop, whose length is unknown).
 std::atomic<int> longStops{0};
 std::atomic<long long> stopBeganMs{0};
+// When the process was last seen running (see noteRunning).
+std::atomic<long long> runningAtMs{0};
 constexpr long long LongStopMs = 1000;
 
 // CLOCK_MONOTONIC, which may be read from a signal handler; it runs on
@@ -56,8 +58,12 @@ extern "C" void onTerminationSignal(int signal) {
 // is set when it comes to the foreground, by the SIGCONT of that.
 extern "C" void onContinue(int) {
     const int savedErrno = errno;
+    // A stop of our own was timed from its start; any other (SIGSTOP) from
+    // when the process was last seen running. A SIGCONT to a process that
+    // was not stopped thus measures nothing long.
     const long long began = stopBeganMs.exchange(0);
-    if (began == 0 || monotonicMs() - began > LongStopMs) {
+    const long long since = began != 0 ? began : runningAtMs.load();
+    if (since == 0 || monotonicMs() - since > LongStopMs) {
         longStops.fetch_add(1);
     }
     if (rawWanted != 0 && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
@@ -191,6 +197,10 @@ bool terminationRequested() {
 
 int longPauses() {
     return longStops.load();
+}
+
+void noteRunning() {
+    runningAtMs.store(monotonicMs());
 }
 
 }  // namespace platform

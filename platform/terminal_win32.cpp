@@ -75,6 +75,8 @@ int longPauses() {
     return 0;
 }
 
+void noteRunning() {}
+
 // Windows hands a process its standard handles whole, and a console closed
 // under it ends it: neither needs anything here.
 void keepStandardDescriptorsOpen() {}

@@ -49,6 +49,7 @@ bool foregroundWait(Console& console, Owned<TransferJob> job) {
         const auto cycle = platform::Deadline::after(PollCycle);
         bool cancel = false;
         while (!cancel && !cycle.passed() && !job->waitFinished(KeyLookMs)) {
+            platform::noteRunning();
             cancel = platform::terminationRequested() || escapeTyped(console.keyboard());
         }
         if (cancel) {

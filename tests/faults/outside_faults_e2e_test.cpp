@@ -243,6 +243,7 @@ TEST(OutsideFaults, SuspendedAndContinuedTheConsoleIsRawAgainAndItsTransferGoesO
 
     const std::size_t mark = startDload(console, path);
     ASSERT_TRUE(console.waitForScreen("*", eventTimeout, mark));
+    console.sendSignal(SIGCONT);  // a stray one, while running: no stop to measure
     console.sendSignal(SIGTSTP);
     // Stopped, with the terminal as the shell had it.
     const auto deadline = Clock::now() + eventTimeout;
