@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/session_log.h"
+#include "platform/wide_path_win32.h"
 
 namespace platform {
 
@@ -29,8 +30,9 @@ LogFile::~LogFile() { close(); }
 bool LogFile::open(const std::string& path, std::string& error) {
     close();
     // Appending only, shared so that a viewer may read it meanwhile.
-    const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(widePath(path.c_str()).c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = systemError(GetLastError());
         return false;
@@ -70,8 +72,9 @@ void LogFile::close() {
 
 bool LogFile::isFile(const std::string& path) const {
     if (handle_ == -1) return false;
-    const HANDLE other = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE other = CreateFileW(widePath(path.c_str()).c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (other == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION logged{};
     BY_HANDLE_FILE_INFORMATION named{};
