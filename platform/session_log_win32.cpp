@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 
 #include "platform/session_log.h"
@@ -23,6 +24,21 @@ std::string systemError(DWORD code) {
     return message.empty() ? "error " + std::to_string(code) : message;
 }
 
+// CON, NUL, COM1 ...: in any folder, with any extension, the device.
+bool isDeviceName(const std::string& path) {
+    const std::size_t start = path.find_last_of("\\/:");
+    std::string base = path.substr(start == std::string::npos ? 0 : start + 1);
+    base = base.substr(0, base.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+        base == "CONOUT$") {
+        return true;
+    }
+    return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
 }  // namespace
 
 LogFile::~LogFile() { close(); }
@@ -34,7 +50,8 @@ bool LogFile::open(const std::string& path, std::string& error) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = systemError(GetLastError());
+        // Some devices (CON) refuse being opened so; they are no file either.
+        error = isDeviceName(path) ? "not a file to log to" : systemError(GetLastError());
         return false;
     }
     // A COM port or a pipe is no place for a log; NUL is a character device.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/host_file_io.h"
+#include "platform/session_log.h"
 #include "tests/windows/win32_temp_folder.h"
 
 namespace {
@@ -130,6 +131,17 @@ TEST_F(HostFileIo, NamesAreUtf8AndMayBeLongerThanMaxPath) {
     for (int depth = 3; depth > 0; --depth) {
         RemoveDirectoryW(made.c_str());
         made.resize(made.size() - part.size() - 1);
+    }
+}
+
+// CON refuses being opened for a log where NUL opens as a character device;
+// both are no file to log to, and say so alike.
+TEST(WindowsLogFile, DeviceNamesAreNoFileToLogTo) {
+    for (const char* name : {"NUL", "CON", "con"}) {
+        platform::LogFile log;
+        std::string error;
+        EXPECT_FALSE(log.open(name, error)) << name;
+        EXPECT_EQ("not a file to log to", error) << name;
     }
 }
 
