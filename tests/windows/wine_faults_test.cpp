@@ -30,6 +30,20 @@ std::string patternFile(const std::string& path, std::size_t size) {
     return wine::writeFile(path, bytes) ? bytes : std::string();
 }
 
+TEST_F(Wine, CtrlCEndsABatchRunWith130) {
+    const auto target = startTarget();
+    ASSERT_NE(nullptr, target);
+    const std::string folder = prefix->makeWorkFolder("interrupt");
+    ASSERT_TRUE(wine::writeFile(folder + "/s.txt", wine::windowsLines({"local echo sleeping", "local sleep 30"})));
+    wine::ConsoleProgram run(*prefix, {console, "-pCOM1", "--batch", "s.txt"}, folder);
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.waitForText("sleeping", 30s)) << run.screen();
+    const auto pressed = std::chrono::steady_clock::now();
+    run.type("\x03");
+    EXPECT_EQ(130, run.waitForExit(20s)) << run.screen();
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, 10s);
+}
+
 // Keys come in the console's code page (é is 0x82 in 437, a low quote in
 // 1252): the file opened is the one whose name the user typed and saw.
 TEST_F(Wine, FileNamesTypedAtAPromptAreTheNamesShown) {
