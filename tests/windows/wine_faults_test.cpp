@@ -86,4 +86,18 @@ TEST_F(Wine, ScriptFileNamesInUtf8OrTheAnsiCodePage) {
     EXPECT_EQ(data, wine::readFile(folder + "/säved.bin").value_or("")) << run.screen();
 }
 
+TEST_F(Wine, KeysPipedFromOutsideWineReachTheTarget) {
+    const auto target = startTarget();
+    ASSERT_NE(nullptr, target);
+    const std::string folder = prefix->makeWorkFolder("piped");
+    wine::ConsoleProgram program(*prefix, {console, "-pCOM1"}, folder, {}, wine::Input::Pipe);
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.waitForEnding(">>", 30s)) << program.screen();
+    program.pipe("dr\r");
+    ASSERT_TRUE(program.waitForText("epc", 20s)) << program.screen();
+    // F10 F2 as a pipe's bytes: each key's 0 prefix and scan code.
+    program.pipe(std::string("\0D\0<", 4));
+    EXPECT_EQ(0, program.waitForExit(20s)) << program.screen();
+}
+
 }  // namespace
