@@ -28,7 +28,7 @@ bool toWide(unsigned codePage, bool strict, const std::string& text, std::wstrin
 std::wstring widePath(const char* name) {
     const std::string text = name;
     std::wstring wide;
-    if (!toWide(CP_UTF8, true, text, wide)) toWide(CP_ACP, false, text, wide);
+    toWide(CP_UTF8, false, text, wide);
     if (startsWith(wide, L"\\\\?\\") || startsWith(wide, L"\\\\.\\")) return wide;
     const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (length == 0 || length <= MAX_PATH) return wide;  // the length counts the NUL
