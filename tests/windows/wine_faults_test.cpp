@@ -86,6 +86,17 @@ TEST_F(Wine, ScriptFileNamesInUtf8OrTheAnsiCodePage) {
     EXPECT_EQ(data, wine::readFile(folder + "/säved.bin").value_or("")) << run.screen();
 }
 
+// Without a console CON cannot be opened at all; NUL opens as a device.
+TEST_F(Wine, DeviceNamesAreNoFileToLogTo) {
+    for (const std::string device : {"CON", "NUL"}) {
+        const wine::CommandResult run = prefix->wine({console, "-pCOM1", "--log", device, "--batch", "s.txt"});
+        EXPECT_EQ(1, run.exitCode) << run.output;
+        EXPECT_TRUE(winetest::contains(wine::normalised(run.output),
+                                       "cannot open log " + device + ": not a file to log to"))
+            << run.output;
+    }
+}
+
 TEST_F(Wine, KeysPipedFromOutsideWineReachTheTarget) {
     const auto target = startTarget();
     ASSERT_NE(nullptr, target);
