@@ -74,7 +74,7 @@ windows32: $(WIN32_BUILD)/CMakeCache.txt
 	cmake --build $(WIN32_BUILD) -j $(JOBS)
 
 test-windows: windows
-	JOBS=$(JOBS) ./tools/wine-test.sh $(WIN64_BUILD) $(WINE_HOST_BUILD)
+	JOBS=$(JOBS) ./tools/wine-test.sh $(WIN64_BUILD) $(WINE_HOST_BUILD) $(WIN32_BUILD)
 
 # libFuzzer targets (clang): FUZZ_SECONDS per target, 60 by default.
 FUZZ_BUILD ?= build-fuzz

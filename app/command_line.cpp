@@ -10,6 +10,22 @@ namespace {
 constexpr std::string_view LogOption = "--log";
 constexpr std::string_view TimeoutOption = "--timeout";
 
+// An argument that is itself one of our options: as the value of an option
+// before it, it is a value the user forgot (--log --batch), not a file name.
+bool isOurOption(std::string_view argument) {
+    if (argument.size() >= 2 && argument[0] == '-' && (argument[1] == 'p' || argument[1] == 'b')) {
+        return true;
+    }
+    const std::string_view name = argument.substr(0, argument.find('='));
+    for (const std::string_view option : {LogOption, TimeoutOption, std::string_view("--log-timestamps"),
+                                          std::string_view("--batch"), std::string_view("--reconnect"),
+                                          std::string_view("--help"), std::string_view("--version"),
+                                          std::string_view("--list")}) {
+        if (name == option) return true;
+    }
+    return false;
+}
+
 bool parseSeconds(std::string_view text, std::int64_t& milliseconds) {
     std::int64_t seconds = 0;
     const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), seconds);
@@ -43,6 +59,10 @@ bool parseUnattendedOptions(int argc, const char* const* argv, bool hasScript,
         if (wantsValue && !hasValue) {
             if (i + 1 >= argc) {
                 error = std::string(name) + " needs a value";
+                return false;
+            }
+            if (isOurOption(argv[i + 1])) {
+                error = std::string(name) + (name == LogOption ? " needs a file name" : " needs a value");
                 return false;
             }
             value = argv[++i];

@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "console/console.h"
 #include "console/session_watch.h"
+#include "platform/file_names.h"
 #include "platform/host_services.h"
 #include "platform/keyboard.h"
 #include "platform/no_keyboard.h"
@@ -88,11 +89,13 @@ int main(int argc, char** argv) {
     std::string error;
     // A command line that is refused changes no stored setting.
     if (!parseUnattendedOptions(argc, argv, settings.hasScript, options, error)) return refuse(error);
+    // The names of the files opened, as the file functions take them.
+    settings.scriptName = platform::argumentFileName(settings.scriptName);
 
     platform::LogFile log;
     std::optional<LoggingScreen> logging;
     if (!options.logPath.empty()) {
-        if (!log.open(options.logPath, error)) {
+        if (!log.open(platform::argumentFileName(options.logPath), error)) {
             return refuse("cannot open log " + options.logPath + ": " + error);
         }
         // The script would read the screen's text back as its next lines.

@@ -76,7 +76,8 @@ void applyArguments(int argc, const char* const* argv, StartupSettings& settings
 std::string storeSettings(SettingsStore& store, const StartupSettings& settings) {
     if (!store.open()) return {};
     store.writeText(PortValue, settings.portName.c_str());
-    store.writeNumber(BaudValue, settings.baudRate);
+    // No port opens at such a rate: kept, it would fail every later start.
+    if (settings.baudRate > 0) store.writeNumber(BaudValue, settings.baudRate);
     store.commit();
     return store.notice();
 }

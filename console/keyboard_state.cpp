@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "console/fits_target.h"
 #include "console/host_commands.h"
+#include "platform/file_names.h"
 
 namespace {
 
@@ -78,24 +79,27 @@ void Console::finishArgumentLine() {
     switch (state) {
     case AskLoad:
         parsed = std::sscanf(line, "%999s", path) == 1;
-        if (parsed) commands_->load(path, port);
+        if (parsed) commands_->load(platform::typedFileName(path).c_str(), port);
         break;
     case AskAuto:
         parsed = std::sscanf(line, "%999s", path) == 1;
         // A script that did not start hands back once more here.
-        if (parsed && !commands_->startScript(path, 0, port)) handBack();
+        if (parsed && !commands_->startScript(platform::typedFileName(path).c_str(), 0, port)) {
+            handBack();
+        }
         break;
     case AskDsave:
         parsed = std::sscanf(line, "%999s %8x %llx", path, &address, &length) == 3;
         if (parsed && !fitsTarget(length)) {
             refuse("invalid length\n");
         } else if (parsed) {
-            commands_->dsave(path, address, static_cast<std::uint32_t>(length), port);
+            commands_->dsave(platform::typedFileName(path).c_str(), address,
+                             static_cast<std::uint32_t>(length), port);
         }
         break;
     case AskDload:
         parsed = std::sscanf(line, "%999s %8x", path, &address) == 2;
-        if (parsed) commands_->dload(path, address, port);
+        if (parsed) commands_->dload(platform::typedFileName(path).c_str(), address, port);
         break;
     default:
         break;

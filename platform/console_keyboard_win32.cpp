@@ -44,6 +44,14 @@ platform::ConsoleKeyEvent keyEventOf(const KEY_EVENT_RECORD& record) {
     return event;
 }
 
+// Whether the pipe can be looked into without reading it. A pipe from outside
+// Wine (a Linux pipe) cannot; one whose writer has gone can, and is at its end.
+bool canLookInto(HANDLE input) {
+    DWORD available = 0;
+    return PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr) ||
+           GetLastError() == ERROR_BROKEN_PIPE;
+}
+
 }  // namespace
 
 ConsoleKeyboard::ConsoleKeyboard()
@@ -55,7 +63,8 @@ ConsoleKeyboard::ConsoleKeyboard()
     } else if (GetConsoleMode(input, &mode)) {
         source_ = Source::Console;
     } else if (GetFileType(input) == FILE_TYPE_PIPE) {
-        source_ = Source::Pipe;
+        source_ = canLookInto(input) ? Source::Pipe : Source::ReadAhead;
+        if (source_ == Source::ReadAhead) readAhead_ = std::make_unique<platform::PipeReader>(input_);
     }
 }
 
@@ -89,6 +98,7 @@ bool ConsoleKeyboard::takeWaiting() {
     switch (source_) {
     case Source::Console: return takeConsoleEvents();
     case Source::Pipe: return takePipeBytes();
+    case Source::ReadAhead: return takeReadAheadBytes();
     case Source::Stream: return takeStreamBytes();
     }
     return false;
@@ -142,6 +152,12 @@ bool ConsoleKeyboard::takePipeBytes() {
     return true;
 }
 
+bool ConsoleKeyboard::takeReadAheadBytes() {
+    if (readAhead_->take(codes_)) return true;
+    ended_ = readAhead_->ended();
+    return false;
+}
+
 // A file (or the NUL device) never blocks: whatever it holds is there now.
 bool ConsoleKeyboard::takeStreamBytes() {
     unsigned char bytes[BytesPerRead];
@@ -161,7 +177,7 @@ void ConsoleKeyboard::waitForInput(std::uint32_t timeoutMs) {
     if (source_ == Source::Console) {
         // The console handle is signalled while events are waiting.
         WaitForSingleObject(handleOf(input_), timeoutMs);
-    } else if (source_ == Source::Pipe) {
+    } else if (source_ == Source::Pipe || source_ == Source::ReadAhead) {
         Sleep(std::min<DWORD>(timeoutMs, PipeCheckMs));
     }
 }

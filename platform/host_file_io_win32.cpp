@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/wide_path_win32.h"
+
 namespace platform {
 
 namespace {
@@ -40,15 +42,15 @@ FileHandle diskFileOnly(HANDLE handle) {
 
 FileHandle openFileForReading(const char* path) {
     // Others may read the file meanwhile, not write it.
-    return diskFileOnly(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    return diskFileOnly(CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // OPEN_ALWAYS and then cutting it, so that a name that turns out to be a
 // device or a pipe is left as it was.
 FileHandle createFileForWriting(const char* path) {
-    const HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     const FileHandle file = diskFileOnly(handle);
     if (file != InvalidFile && !SetEndOfFile(handle)) {
         CloseHandle(handle);

@@ -1,8 +1,10 @@
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 
 #include "platform/session_log.h"
+#include "platform/wide_path_win32.h"
 
 namespace platform {
 
@@ -22,6 +24,21 @@ std::string systemError(DWORD code) {
     return message.empty() ? "error " + std::to_string(code) : message;
 }
 
+// CON, NUL, COM1 ...: in any folder, with any extension, the device.
+bool isDeviceName(const std::string& path) {
+    const std::size_t start = path.find_last_of("\\/:");
+    std::string base = path.substr(start == std::string::npos ? 0 : start + 1);
+    base = base.substr(0, base.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+        base == "CONOUT$") {
+        return true;
+    }
+    return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
 }  // namespace
 
 LogFile::~LogFile() { close(); }
@@ -29,10 +46,12 @@ LogFile::~LogFile() { close(); }
 bool LogFile::open(const std::string& path, std::string& error) {
     close();
     // Appending only, shared so that a viewer may read it meanwhile.
-    const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(widePath(path.c_str()).c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = systemError(GetLastError());
+        // Some devices (CON) refuse being opened so; they are no file either.
+        error = isDeviceName(path) ? "not a file to log to" : systemError(GetLastError());
         return false;
     }
     // A COM port or a pipe is no place for a log; NUL is a character device.
@@ -70,8 +89,9 @@ void LogFile::close() {
 
 bool LogFile::isFile(const std::string& path) const {
     if (handle_ == -1) return false;
-    const HANDLE other = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE other = CreateFileW(widePath(path.c_str()).c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (other == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION logged{};
     BY_HANDLE_FILE_INFORMATION named{};

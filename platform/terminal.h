@@ -46,7 +46,8 @@ void noteRunning();
 void keepStandardDescriptorsOpen();
 // Makes a program that a signal told to end finish, after everything else
 // at exit, with that signal's own status, so that its caller can tell being
-// killed from a normal quit.
+// killed from a normal quit (on Windows, a run that a console control event
+// ended: 130, as a shell shows SIGINT).
 void endWithTerminationSignalAtExit();
 
 }  // namespace platform

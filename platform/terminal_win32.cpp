@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 
 namespace platform {
 
@@ -15,6 +17,12 @@ DWORD rawMode = 0;
 
 // Set from the control handler, which runs on a thread of its own.
 std::atomic<bool> terminationFlag{false};
+// The console's keys go to the target (the session put the console in raw
+// mode): Ctrl+C is one of them then, not a request to end.
+std::atomic<bool> keysForTarget{false};
+
+// What a process ended by Ctrl+C tells its caller, as a shell shows SIGINT.
+constexpr int InterruptedStatus = 130;
 
 // Once the handler of a close, logoff or shutdown returns, the system ends
 // the process; it waits this long first so that the console loop can see the
@@ -29,7 +37,9 @@ BOOL WINAPI onConsoleControl(DWORD event) {
     switch (event) {
     case CTRL_C_EVENT:
         // In raw mode Ctrl+C is a key for the target. Wine's terminal console
-        // sends it as this event instead; it must not end the console.
+        // sends it as this event instead; it must not end the console. A run
+        // that never took the keys (a batch run) ends on it, as on SIGINT.
+        if (!keysForTarget) terminationFlag = true;
         return TRUE;
     case CTRL_BREAK_EVENT:
         terminationFlag = true;
@@ -55,6 +65,7 @@ bool readTerminalModes() {
     // is a key rather than a signal.
     rawMode = normalMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
                                                ENABLE_PROCESSED_INPUT);
+    keysForTarget = true;
     return true;
 }
 
@@ -77,10 +88,20 @@ int longPauses() {
 
 void noteRunning() {}
 
-// Windows hands a process its standard handles whole, and a console closed
-// under it ends it: neither needs anything here.
+// Windows hands a process its standard handles whole: nothing to do here.
 void keepStandardDescriptorsOpen() {}
 
-void endWithTerminationSignalAtExit() {}
+namespace {
+
+// After everything else at exit: a run that a control event ended says so.
+void endAsInterrupted() {
+    if (!terminationFlag) return;
+    std::fflush(nullptr);
+    std::_Exit(InterruptedStatus);
+}
+
+}  // namespace
+
+void endWithTerminationSignalAtExit() { std::atexit(endAsInterrupted); }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "script/script_commands.h"
 
 #include <limits>
+#include <string>
 
 #include "console/console.h"
 #include "platform/host_services.h"
@@ -27,8 +28,12 @@ bool echo(Console& console, const char* text) {
 }
 
 bool shell(Console& console, const char* command) {
+    // The script line's end is no part of the command: cmd.exe takes a
+    // carriage return into the last word.
+    std::string line = command;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     // The exit status tells the script nothing it acts on.
-    console.host().shell(command);
+    console.host().shell(line.c_str());
     return true;
 }
 

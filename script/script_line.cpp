@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "console/fits_target.h"
 #include "console/host_commands.h"
+#include "platform/file_names.h"
 #include "platform/host_file_io.h"
 #include "script/script_commands.h"
 #include "script/script_file.h"
@@ -83,11 +84,12 @@ bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& conso
 
     if (std::sscanf(text, "local dload %199s %llx", name, &address) == 2) {
         result = fitsTarget(address)
-                     ? console.commands().dload(name, static_cast<std::uint32_t>(address), port)
+                     ? console.commands().dload(platform::scriptFileName(name).c_str(),
+                                                static_cast<std::uint32_t>(address), port)
                      : console.refuse("invalid address\n");
     }
     if (std::sscanf(text, "local load %199s", name) == 1) {
-        result = console.commands().load(name, port);
+        result = console.commands().load(platform::scriptFileName(name).c_str(), port);
     }
     if (std::sscanf(text, "local dsave %199s %llx %llx", name, &address, &length) == 3) {
         if (!fitsTarget(address)) {
@@ -95,7 +97,8 @@ bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& conso
         } else if (!fitsTarget(length)) {
             result = console.refuse("invalid length\n");
         } else {
-            result = console.commands().dsave(name, static_cast<std::uint32_t>(address),
+            result = console.commands().dsave(platform::scriptFileName(name).c_str(),
+                                              static_cast<std::uint32_t>(address),
                                               static_cast<std::uint32_t>(length), port);
         }
     }
@@ -142,6 +145,6 @@ bool ScriptFile::callScript(const char* path, Console& console) {
     // One that was never taken over (the line was run outside a runner)
     // is let go here.
     called_.reset();
-    called_ = openScript(console, path, depth);
+    called_ = openScript(console, platform::scriptFileName(path).c_str(), depth);
     return called_ != nullptr;
 }

@@ -68,6 +68,8 @@ protected:
     bool hasRts = true;
     // Windows: the thread that does every read of the port, from open to close.
     std::shared_ptr<serial::PortReader> reader;
+    // Windows: the named claim on the port that keeps a second console off it.
+    std::intptr_t claim = 0;
 };
 
 // The device a port name opens on this platform. The name itself is what the

@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <cctype>
+#include <string>
+
 #include "serial/line_settings_win32.h"
 #include "serial/line_timeouts.h"
 #include "serial/port_reader_win32.h"
@@ -49,16 +52,42 @@ HANDLE writeEvent() {
 
 static_assert(sizeof(DCB) == 28, "the line settings assume the 28-byte DCB");
 
+// Windows keeps a COM port to its first opener, Wine does not: a console
+// claims the port by a mutex named after the device, so that a second one
+// is refused there too instead of splitting the traffic. Null when another
+// holds it; a claim that cannot be made (a name too long for one) is left
+// to the system.
+HANDLE claimPort(const std::string& devicePath) {
+    std::string name = "Local\\tolvanis-port-";
+    for (const char c : devicePath) {
+        // Device names are not case-sensitive, and a backslash ends a namespace.
+        name += c == '\\' ? '/' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const HANDLE claim = CreateMutexA(nullptr, FALSE, name.c_str());
+    if (claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        return nullptr;
+    }
+    return claim != nullptr ? claim : INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
 
 bool SerialPort::open(const char* portName, std::int32_t baudRate) {
+    portLost.store(false);
+    // No line runs at such a rate; the driver would take it all the same.
+    if (baudRate <= 0) return false;
+    const std::string devicePath = systemPortPath(portName);
+    const HANDLE claimed = claimPort(devicePath);
+    if (claimed == nullptr) return false;
+    claim = reinterpret_cast<std::intptr_t>(claimed);
     // No sharing: a port another program holds fails here. Overlapped, so
     // that the reader's read in flight does not hold up writes and RTS pulses.
-    portLost.store(false);
-    const HANDLE port = CreateFileA(systemPortPath(portName).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE port = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     handle = reinterpret_cast<std::intptr_t>(port);
     if (port == INVALID_HANDLE_VALUE) {
+        close();
         return false;
     }
     DCB dcb{};
@@ -89,6 +118,8 @@ void SerialPort::close() {
         CloseHandle(handleOf(handle));
     }
     handle = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+    if (isOpen(claim)) CloseHandle(handleOf(claim));
+    claim = 0;
 }
 
 std::int32_t SerialPort::read(void* buffer, std::int32_t count) {

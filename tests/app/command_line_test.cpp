@@ -71,4 +71,18 @@ TEST(CommandLine, BadValuesAndLoneOptionsAreRefusedWithAReason) {
     }
 }
 
+TEST(CommandLine, AnotherOptionOfOursIsNoValue) {
+    for (const char* option : {"--log-timestamps", "--batch", "--timeout=5", "-pCOM3", "-b9600", "--list"}) {
+        const Parsed log = parse({"--log", option, "s.txt"});
+        EXPECT_FALSE(log.ok) << option;
+        EXPECT_EQ(log.error, "--log needs a file name") << option;
+    }
+    const Parsed timeout = parse({"--batch", "s.txt", "--timeout", "--reconnect"});
+    EXPECT_FALSE(timeout.ok);
+    EXPECT_EQ(timeout.error, "--timeout needs a value");
+    // Given with '=', the name is taken as written; other dash words are names.
+    EXPECT_TRUE(parse({"--log=--batch"}).ok);
+    EXPECT_EQ(parse({"--log", "-x.log"}).options.logPath, "-x.log");
+}
+
 }  // namespace

@@ -93,6 +93,15 @@ TEST(StartupSettings, BaudRatesAreReadUpToTheFirstNonDigit) {
     }
 }
 
+TEST(StartupSettings, ARateOfZeroOrBelowIsNotStored) {
+    for (const char* argument : {"-b0", "-b-1"}) {
+        MemoryStore store;
+        store.numbers["tolvanisBaud"] = 57600;
+        EXPECT_LE(settle(store, {argument}).baudRate, 0);
+        EXPECT_EQ(store.numbers["tolvanisBaud"], 57600) << argument;
+    }
+}
+
 TEST(StartupSettings, OtherDashArgumentsAreIgnoredAndLaterArgumentsWin) {
     MemoryStore store;
     const StartupSettings settings =

@@ -43,16 +43,16 @@ TEST(LocalLines, EchoTextEndingInBangPrintsThenHandsTheRestToTheShell) {
     Rig rig;
     EXPECT_TRUE(runFirst(rig, "local echo ready!\r\n"));
     // Each in its own order: echo text, its carriage return, then the shell.
-    EXPECT_EQ(rig.events, (Texts{"print:ready!\r\n", "port:\r", "shell:\r\n"}));
+    EXPECT_EQ(rig.events, (Texts{"print:ready!\r\n", "port:\r", "shell:"}));
     EXPECT_EQ(rig.console.state, Typing);
 }
 
 TEST(LocalLines, ShellCommandsTakeTheRestOfTheLine) {
     Rig rig;
-    runFirst(rig, "local dos dir c:\nlocal sh ls -l\nlocal !make all\nlocal sh ls x!\n");
+    // Without the line end, which cmd.exe would take into the last word.
+    runFirst(rig, "local dos dir c:\r\nlocal sh ls -l\nlocal !make all\r\r\nlocal sh ls x!\n");
     for (int i = 0; i < 3; ++i) rig.prompt();
-    EXPECT_EQ(rig.host.commands,
-              (Texts{"dir c:\n", "ls -l\n", "make all\n", "ls x!\n", "\n"}));
+    EXPECT_EQ(rig.host.commands, (Texts{"dir c:", "ls -l", "make all", "ls x!", ""}));
     EXPECT_TRUE(rig.port.writes.empty());  // shell lines write no carriage return
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/host_file_io.h"
+#include "platform/wide_path_win32.h"
 #include "tests/windows/win32_temp_folder.h"
 
 namespace {
@@ -91,6 +92,50 @@ TEST_F(HostFileIo, ShareModes) {
     const FileHandle afterwards = openFileForReading(path.c_str());
     EXPECT_NE(InvalidFile, afterwards);
     closeFile(afterwards);
+}
+
+std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// Names are UTF-8 whatever the code pages are (the ANSI functions took them
+// in the ANSI code page), and a relative one may lead to a full path longer
+// than MAX_PATH (the ANSI functions refused it even under Wine).
+TEST_F(HostFileIo, NamesAreUtf8AndMayBeLongerThanMaxPath) {
+    writeFileWith("d\xC3\xA4t\xC3\xA4.bin", "umlauts");
+    const std::wstring umlauts = wide(folder.file("")) + L"d\u00e4t\u00e4.bin";
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(umlauts.c_str()));
+    DeleteFileW(umlauts.c_str());
+
+    const std::string part(100, 'p');
+    const std::wstring base = L"\\\\?\\" + wide(folder.file(""));
+    std::wstring made = base;
+    std::string relative;
+    for (int depth = 0; depth < 3; ++depth) {
+        made += wide(part) + L"\\";
+        relative += part + "\\";
+        ASSERT_TRUE(CreateDirectoryW(made.c_str(), nullptr));
+    }
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, saved);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.file("").c_str()));
+    relative += "long.bin";
+    // Wine takes such a name as it stands; Windows only in the long form.
+    EXPECT_EQ(L"\\\\?\\" + wide(folder.file("") + relative), widePath(relative.c_str()));
+    EXPECT_EQ(L"short.bin", widePath("short.bin"));
+    const FileHandle written = createFileForWriting(relative.c_str());
+    EXPECT_NE(InvalidFile, written);
+    EXPECT_EQ(4, writeFile(written, "long", 4));
+    closeFile(written);
+    const FileHandle read = openFileForReading(relative.c_str());
+    char back[4] = {};
+    EXPECT_EQ(4, readFile(read, back, sizeof back));
+    closeFile(read);
+    SetCurrentDirectoryA(saved);
+    EXPECT_EQ("long", std::string(back, 4));
+    DeleteFileW((made + L"long.bin").c_str());
+    for (int depth = 3; depth > 0; --depth) {
+        RemoveDirectoryW(made.c_str());
+        made.resize(made.size() - part.size() - 1);
+    }
 }
 
 TEST_F(HostFileIo, ClosingTheInvalidHandleIsHarmless) {

@@ -14,6 +14,7 @@
 #include "sim/sim_target.h"
 #include "tests/support/qemu_board.h"
 #include "tests/support/ser2net_server.h"
+#include "tests/windows/wine_fixture.h"
 #include "tests/windows/wine_session.h"
 
 namespace {
@@ -27,25 +28,10 @@ constexpr const char* F2 = "\x1bOQ";
 constexpr const char* F10 = "\x1b[21~";
 constexpr const char* Alt1 = "\x1b" "1";
 
-std::string fromEnvironment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-wine::Prefix* prefix = nullptr;
-bool prefixReady = false;
-
-class WinePrefixEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        prefix = new wine::Prefix;
-        prefixReady = prefix->setUp();
-    }
-    void TearDown() override {
-        delete prefix;
-        prefix = nullptr;
-    }
-};
+using winetest::contains;
+using winetest::fromEnvironment;
+using winetest::prefix;
+using winetest::Wine;
 
 std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
@@ -53,36 +39,11 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
     return count;
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(wine::normalised(part)) != std::string::npos;
-}
-
 std::string hex8(std::uint32_t value) {
     char text[9];
     std::snprintf(text, sizeof text, "%08x", value);
     return text;
 }
-
-class Wine : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_NE(nullptr, prefix);
-        ASSERT_TRUE(prefixReady) << prefix->error();
-        console = fromEnvironment("TOLVANIS_EXE");
-        ASSERT_FALSE(console.empty()) << "TOLVANIS_EXE names no tolvanis.exe";
-    }
-
-    // The simulated target on the pseudo-terminal that the prefix's COM1 opens.
-    std::unique_ptr<sim::SimTarget> startTarget() {
-        sim::Options options;
-        options.linkPath = prefix->comLink();
-        auto target = std::make_unique<sim::SimTarget>(options);
-        if (!target->start()) return nullptr;
-        return target;
-    }
-
-    std::string console;
-};
 
 TEST_F(Wine, WindowsUnitTestsPass) {
     const std::string tests = fromEnvironment("TOLVANIS_WINDOWS_TESTS");
@@ -368,6 +329,6 @@ TEST_F(Wine, APortThatGoesAwayIsWaitedForAndReopened) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new WinePrefixEnvironment);
+    ::testing::AddGlobalTestEnvironment(new winetest::PrefixEnvironment);
     return RUN_ALL_TESTS();
 }

@@ -218,7 +218,7 @@ std::string Prefix::makeWorkFolder(const std::string& name) const {
 }
 
 ConsoleProgram::ConsoleProgram(const Prefix& prefix, const std::vector<std::string>& arguments,
-                               const std::string& folder, const Environment& extra) {
+                               const std::string& folder, const Environment& extra, Input input) {
     if (!prefix.com1IsTheLink()) return;  // never run against a port we did not map
     Environment settings = prefix.environment();
     settings["TERM"] = "xterm";
@@ -226,18 +226,26 @@ ConsoleProgram::ConsoleProgram(const Prefix& prefix, const std::vector<std::stri
     std::vector<std::string> command{wineProgram()};
     command.insert(command.end(), arguments.begin(), arguments.end());
 
+    int keys[2] = {-1, -1};
+    if (input == Input::Pipe && pipe2(keys, O_CLOEXEC) != 0) return;
     winsize size{};
     size.ws_row = Rows;
     size.ws_col = Columns;
     const pid_t pid = forkpty(&master_, nullptr, nullptr, &size);
     if (pid < 0) {
         master_ = -1;
+        for (const int end : keys) {
+            if (end >= 0) close(end);
+        }
         return;
     }
     if (pid == 0) {
+        if (keys[0] >= 0) dup2(keys[0], STDIN_FILENO);
         if (chdir(folder.c_str()) != 0) _exit(126);
         execute(command, settings);
     }
+    if (keys[0] >= 0) close(keys[0]);
+    pipe_ = keys[1];
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     pid_ = pid;
 }
@@ -245,6 +253,16 @@ ConsoleProgram::ConsoleProgram(const Prefix& prefix, const std::vector<std::stri
 ConsoleProgram::~ConsoleProgram() {
     kill();
     if (master_ >= 0) close(master_);
+    if (pipe_ >= 0) close(pipe_);
+}
+
+void ConsoleProgram::pipe(const std::string& bytes) {
+    // A program that has gone fails the write instead of killing the test.
+    signal(SIGPIPE, SIG_IGN);
+    if (pipe_ >= 0 && write(pipe_, bytes.data(), bytes.size()) < 0) {
+        close(pipe_);
+        pipe_ = -1;
+    }
 }
 
 void ConsoleProgram::kill() {

@@ -63,6 +63,10 @@ private:
     std::string error_;
 };
 
+// Where a program's standard input comes from: its console, or a Linux pipe
+// that the test writes keys into.
+enum class Input { Console, Pipe };
+
 // A Windows program on a pseudo-terminal that is its console.
 class ConsoleProgram {
 public:
@@ -70,7 +74,8 @@ public:
     static constexpr int Columns = 160;
 
     ConsoleProgram(const Prefix& prefix, const std::vector<std::string>& arguments,
-                   const std::string& folder, const Environment& extra = {});
+                   const std::string& folder, const Environment& extra = {},
+                   Input input = Input::Console);
     // Kills the program should it still run.
     ~ConsoleProgram();
     ConsoleProgram(const ConsoleProgram&) = delete;
@@ -79,6 +84,8 @@ public:
     bool started() const { return pid_ > 0; }
     // Keys as an xterm sends them; Wine's console turns them into key events.
     void type(const std::string& bytes);
+    // Bytes into the pipe that is standard input (Input::Pipe).
+    void pipe(const std::string& bytes);
     // Waits until the rendered screen, white space normalised, holds text.
     bool waitForText(const std::string& text, std::chrono::milliseconds timeout);
     // Waits until the normalised screen ends with text.
@@ -99,6 +106,7 @@ private:
 
     pid_t pid_ = -1;
     int master_ = -1;
+    int pipe_ = -1;
     std::optional<int> exitCode_;
     bool exited_ = false;
     VtScreen screen_{Rows, Columns};
