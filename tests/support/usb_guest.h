@@ -35,6 +35,8 @@ public:
     // Why the guest cannot run here (QEMU, cpio or the fetched packages
     // missing); empty when it can.
     static std::string missing();
+    // Whether QEMU runs ahead of the host's other work (as root it does).
+    static bool emulatorFirst();
 
     // Files the script finds beside it in /test, by name.
     void addFile(const std::string& name, const std::string& bytes) { files_[name] = bytes; }
