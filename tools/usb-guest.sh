@@ -43,6 +43,10 @@ fetch() {
     (cd "$cache/debs" && rm -f ./*.deb && apt-get download "$kernel" busybox-static)
     rm -rf "$cache/kernel" "$cache/busybox"
     dpkg-deb -x "$cache/debs/$kernel"_*.deb "$cache/kernel"
+    # The kernel and its USB modules are all the guest takes: 20 MB of 450.
+    find "$cache/kernel/lib/modules"/*/kernel -mindepth 1 -maxdepth 1 ! -name drivers -exec rm -rf {} +
+    find "$cache/kernel/lib/modules"/*/kernel/drivers -mindepth 1 -maxdepth 1 ! -name usb -exec rm -rf {} +
+    rm -rf "$cache/kernel/usr"
     dpkg-deb -x "$cache"/debs/busybox-static_*.deb "$cache/busybox"
     rm -f "$cache"/debs/*.deb
     echo "usb-guest: $kernel and busybox-static in $cache"

@@ -189,7 +189,9 @@ TEST_F(UsbAdapter, AnAdapterUnpluggedAndPluggedInAgain) {
     ASSERT_EQ(0, guest.finish(60s)) << guest.scriptOutput();
     const std::string shown = guest.scriptOutput();
     EXPECT_NE(std::string::npos, shown.find("transfer failed")) << shown;
-    EXPECT_EQ(4, e2e::batchStatus(shown, "cut")) << "the port was lost";
+    // The failed transfer ends the script (2) before the loss is seen (4), or after.
+    const int status = e2e::batchStatus(shown, "cut");
+    EXPECT_TRUE(status == 2 || status == 4) << shown;
     std::smatch size;
     ASSERT_TRUE(std::regex_search(shown, size, std::regex("cut ([0-9]+) bytes"))) << shown;
     const long blocks = std::stol(size[1]) / 2048;
