@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -61,14 +62,10 @@ bool baseImage(std::string& error) {
 
 }  // namespace
 
-bool UsbGuest::emulatorFirst() {
-    // Asked of a child, so that this process keeps its own scheduling.
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(::sched_setscheduler(0, SCHED_RR, &emulatorPriority) == 0 ? 0 : 1);
-    int status = 1;
-    while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+bool UsbGuest::aheadOfTheHost(bool ahead) {
+    const sched_param normal{0};
+    return ::pthread_setschedparam(::pthread_self(), ahead ? SCHED_RR : SCHED_OTHER,
+                                   ahead ? &emulatorPriority : &normal) == 0;
 }
 
 std::string UsbGuest::missing() {
@@ -204,8 +201,16 @@ bool UsbGuest::unplug() {
 
 bool UsbGuest::plugIn() {
     ++plugs_;
-    return monitor("device_add usb-serial,chardev=u0,id=adapter" + std::to_string(plugs_)).find("rror") ==
-           std::string::npos;
+    // The chardev stays taken until the guest has let the old adapter go.
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    std::string said;
+    while (Clock::now() < deadline) {
+        said = monitor("device_add usb-serial,chardev=u0,id=adapter" + std::to_string(plugs_));
+        if (said.find("rror") == std::string::npos) return true;
+        pump(milliseconds(200));
+    }
+    error_ = "device_add: " + said;
+    return false;
 }
 
 std::vector<AdapterControl> UsbGuest::controls() const {

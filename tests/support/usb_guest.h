@@ -35,8 +35,9 @@ public:
     // Why the guest cannot run here (QEMU, cpio or the fetched packages
     // missing); empty when it can.
     static std::string missing();
-    // Whether QEMU runs ahead of the host's other work (as root it does).
-    static bool emulatorFirst();
+    // Puts the calling thread, and the threads it starts, ahead of the
+    // host's other work as QEMU is (root only; false elsewhere), or back.
+    static bool aheadOfTheHost(bool ahead);
 
     // Files the script finds beside it in /test, by name.
     void addFile(const std::string& name, const std::string& bytes) { files_[name] = bytes; }

@@ -176,7 +176,7 @@ TEST_F(UsbAdapter, AnAdapterUnpluggedAndPluggedInAgain) {
     ASSERT_TRUE(guest.waitFor("unplug-now", 60s)) << guest.scriptOutput();
     ASSERT_TRUE(guest.unplug());
     ASSERT_TRUE(guest.waitFor("port lost, waiting for it", 20s)) << guest.scriptOutput();
-    ASSERT_TRUE(guest.plugIn());
+    ASSERT_TRUE(guest.plugIn()) << guest.error();
     ASSERT_TRUE(guest.waitFor("port back", 20s)) << guest.scriptOutput();
     sim.say("\r\n>> ");
     ASSERT_TRUE(guest.waitFor("replug status", 60s)) << guest.scriptOutput();
@@ -186,7 +186,7 @@ TEST_F(UsbAdapter, AnAdapterUnpluggedAndPluggedInAgain) {
     // Gone after three blocks of a dsave were confirmed.
     ASSERT_TRUE(sim.waitUntil([&] { return repliesInLastRead(sim, 'Y') >= 3; }, 60s)) << guest.scriptOutput();
     ASSERT_TRUE(guest.unplug());
-    ASSERT_EQ(0, guest.finish(60s)) << guest.scriptOutput();
+    ASSERT_GE(guest.finish(60s), 0) << guest.scriptOutput();
     const std::string shown = guest.scriptOutput();
     EXPECT_NE(std::string::npos, shown.find("transfer failed")) << shown;
     // The failed transfer ends the script (2) before the loss is seen (4), or after.
@@ -221,16 +221,19 @@ struct BusyHost {
     std::vector<pid_t> pids;
 };
 
-// Starved by a busy host, the emulation handed the reply to a block on after
-// the console's 110 ms ("transfer failed" after a few blocks): the emulator,
-// standing for hardware, runs ahead of the load.
+// Starved by a busy host, the emulation and the simulator handed the reply
+// to a block on after the console's 110 ms ("transfer failed" after a few
+// blocks): both stand for hardware and run ahead of the load.
 TEST_F(UsbAdapter, DloadsLandWholeOnABusyHost) {
-    if (!e2e::UsbGuest::emulatorFirst()) GTEST_SKIP() << "QEMU's priority cannot be raised here (not root)";
-    ASSERT_NO_FATAL_FAILURE(startSim());
+    BusyHost busy(3);
+    // The simulator's thread stands for the board, which no host load slows.
+    if (!e2e::UsbGuest::aheadOfTheHost(true)) GTEST_SKIP() << "priorities cannot be raised here (not root)";
+    const bool started = sim.start();
+    e2e::UsbGuest::aheadOfTheHost(false);
+    ASSERT_TRUE(started);
     const std::string data = e2e::patternBytes(512 * 1024, 7);
     guest.addFile("data.bin", data);
     guest.addFile("busy.txt", "local dload /test/data.bin 80100000\nlocal dload /test/data.bin 80100000\n");
-    BusyHost busy(3);
     ASSERT_NO_FATAL_FAILURE(boot(sim.slavePath(), e2e::guestBatch("busy", "busy.txt")));
     ASSERT_EQ(0, guest.finish(120s)) << guest.scriptOutput();
     EXPECT_EQ(0, e2e::batchStatus(guest.scriptOutput(), "busy")) << guest.scriptOutput();
