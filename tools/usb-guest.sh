@@ -189,5 +189,5 @@ case $command in
     image) image "$@" ;;
     pack) [[ $# -eq 3 ]] || die "usage: pack BUILD DIR OUT"; pack "$1" "$2" "$3" ;;
     run) run "$@" ;;
-    *) sed -n '2,16s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,/^set /s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
 esac
