@@ -67,7 +67,8 @@ bool parseUnattendedOptions(int argc, const char* const* argv, bool hasScript,
             }
             value = argv[++i];
         } else if (!wantsValue && hasValue &&
-                   (name == "--log-timestamps" || name == "--batch" || name == "--reconnect")) {
+                   (name == "--log-timestamps" || name == "--batch" || name == "--reconnect" ||
+                    name == "--strict-rts")) {
             error = std::string(name) + " takes no value";
             return false;
         }
@@ -89,6 +90,8 @@ bool parseUnattendedOptions(int argc, const char* const* argv, bool hasScript,
             options.batch = true;
         } else if (name == "--reconnect") {
             options.reconnect = true;
+        } else if (name == "--strict-rts") {
+            options.strictRts = true;
         }
         // Other long options are left to the rest of the command line.
     }

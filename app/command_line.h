@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-// The long options of unattended runs. Each takes its value as the next
-// argument or after '=' (--log FILE, --log=FILE).
+// The long options of unattended runs, and --strict-rts. Each takes its
+// value as the next argument or after '=' (--log FILE, --log=FILE).
 struct UnattendedOptions {
     std::string logPath;  // empty: no log
     bool logTimestamps = false;
@@ -12,6 +12,8 @@ struct UnattendedOptions {
     // 0: no limit.
     std::int64_t timeoutMs = 0;
     bool reconnect = false;
+    // --strict-rts: a dsave makes each RTS pulse before it reads on.
+    bool strictRts = false;
 };
 
 // --timeout takes whole seconds, 1 to this many (about 31 years).

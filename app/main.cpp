@@ -45,7 +45,7 @@ int runSession(Screen& screen, const StartupSettings& settings, const Unattended
     Keyboard& keyboard = options.batch ? static_cast<Keyboard&>(noKeyboard) : *systemKeyboard;
     SystemHostServices host;
     Console console(keyboard, screen, host);
-    ProgramCommands commands(console);
+    ProgramCommands commands(console, options.strictRts ? PulseMode::Strict : PulseMode::Overlapped);
 
     show(screen, bannerText(settings));
     show(screen, "press F1 for help\n\n");

@@ -4,7 +4,8 @@
 #include "loader/load_command.h"
 #include "transfer/data_commands.h"
 
-ProgramCommands::ProgramCommands(Console& console) : console_(console), scripts_(console) {
+ProgramCommands::ProgramCommands(Console& console, PulseMode pulses)
+    : console_(console), pulses_(pulses), scripts_(console) {
     console.useCommands(*this);
 }
 
@@ -18,7 +19,7 @@ bool ProgramCommands::dload(const char* path, std::uint32_t address, SerialPort*
 
 bool ProgramCommands::dsave(const char* path, std::uint32_t address, std::uint32_t length,
                             SerialPort* port) {
-    return ::dsave(console_, path, address, length, port);
+    return ::dsave(console_, path, address, length, port, pulses_);
 }
 
 bool ProgramCommands::startScript(const char* path, std::int32_t depth, SerialPort* port) {

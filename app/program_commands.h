@@ -4,6 +4,7 @@
 
 #include "console/host_commands.h"
 #include "script/script_runner.h"
+#include "transfer/rts_pulses.h"
 
 class Console;
 
@@ -11,7 +12,8 @@ class Console;
 // script runner. Made with the console, it hands itself to it.
 class ProgramCommands final : public HostCommands {
 public:
-    explicit ProgramCommands(Console& console);
+    // pulses: how a dsave pulses RTS after each byte it reads.
+    explicit ProgramCommands(Console& console, PulseMode pulses = PulseMode::Overlapped);
 
     bool load(const char* path, SerialPort* port) override;
     bool dload(const char* path, std::uint32_t address, SerialPort* port) override;
@@ -27,5 +29,6 @@ public:
 
 private:
     Console& console_;
+    PulseMode pulses_;
     ScriptRunner scripts_;
 };

@@ -13,7 +13,7 @@ shift
 bench_dir=$build/bench
 
 status=0
-for name in idle keys output transfer load board; do
+for name in idle keys output transfer load board usb; do
   program=$bench_dir/tolvanis-bench-$name
   if [[ ! -x $program ]]; then
     echo "$program is missing: build first (make bench)" >&2

@@ -11,6 +11,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/pty_round_trip.h"
+#include "bench/wine_transfer.h"
 #include "bench/zmodem_run.h"
 #include "tests/support/e2e_keys.h"
 #include "tests/support/e2e_session.h"
@@ -20,13 +21,15 @@
 namespace {
 
 constexpr const char* usage =
-    "usage: tolvanis-bench-transfer [--quick]\n"
+    "usage: tolvanis-bench-transfer [--quick] [--unpaced] [--wine TOLVANIS.EXE]\n"
     "2 MiB dload at 230400 and 921600 baud, dsave at 115200 and 921600 baud,\n"
     "both unpaced (256 KiB each with --quick); then 1 MiB dload and dsave at\n"
     "230400 and 921600 baud through ser2net (rfc2217://) beside the local pty\n"
     "(128 KiB with --quick); and lrzsz's ZMODEM on an equal line at 921600 baud\n"
     "beside dload and dsave, when sz and rz are installed. A full run takes about\n"
-    "ten minutes.\n";
+    "ten minutes. --unpaced: the unpaced rows alone. --wine: instead, a 256 KiB\n"
+    "dsave at 921600 baud by the Windows build under Wine, with and without\n"
+    "--strict-rts.\n";
 
 constexpr std::uint32_t Address = 0x80010000;
 constexpr std::size_t BlockSize = 2048;
@@ -210,12 +213,44 @@ bool compareWithZmodem(const std::vector<std::pair<std::string, Result>>& rows, 
     return zmodem.finished && zmodem.intact;
 }
 
+// The console's own cost, on an unpaced pseudo-terminal.
+bool measureUnpaced(std::size_t size) {
+    std::printf("\nUnpaced over the pseudo-terminal: the console's own cost (wall time from\n"
+                "Enter to the line end after the stars; CPU of the console meanwhile).\n\n");
+    bench::Table unpaced({"transfer", "console s", "MB/s", "CPU s", "peak memory KiB", "data"});
+    bool good = true;
+    for (const Run run : {Run{Kind::Dload, 0}, Run{Kind::Dsave, 0}}) {
+        const Result result = runTransfer(run, size);
+        unpaced.add({name(run), result.finished ? bench::fixed(result.consoleSeconds, 3) : "-",
+                     result.finished ? bench::fixed(double(size) / result.consoleSeconds / 1e6, 2) : "-",
+                     result.finished && result.cpuSeconds >= 0 ? bench::fixed(result.cpuSeconds, 2) : "-",
+                     result.peakKiB >= 0 ? std::to_string(result.peakKiB) : "-", outcome(result)});
+        good = good && result.finished && result.dataIntact && !result.failedOnScreen;
+    }
+    unpaced.print();
+    return good;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::vector<char*> rest{argv[0]};
+    std::string wineExe;
+    bool unpacedOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--wine" && i + 1 < argc) {
+            wineExe = argv[++i];
+        } else if (std::string(argv[i]) == "--unpaced") {
+            unpacedOnly = true;
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
     bench::Options options;
-    if (!bench::parseOptions(argc, argv, usage, options)) return 2;
+    if (!bench::parseOptions(static_cast<int>(rest.size()), rest.data(), usage, options)) return 2;
+    if (!wineExe.empty()) return bench::dsaveUnderWine(wineExe, 256 * 1024);
     const std::size_t size = options.quick ? 256 * 1024 : 2 * 1024 * 1024;
+    if (unpacedOnly) return measureUnpaced(size) ? 0 : 1;
     const double blocks = double((size + BlockSize - 1) / BlockSize);
     bool good = true;
 
@@ -256,18 +291,7 @@ int main(int argc, char** argv) {
                 bench::medianAndP99Us(bench::ptyRoundTrips(200, std::chrono::microseconds(22'000))).c_str());
     good = compareWithZmodem(fastest, size) && good;
 
-    std::printf("\nUnpaced over the pseudo-terminal: the console's own cost (wall time from\n"
-                "Enter to the line end after the stars; CPU of the console meanwhile).\n\n");
-    bench::Table unpaced({"transfer", "console s", "MB/s", "CPU s", "peak memory KiB", "data"});
-    for (const Run run : {Run{Kind::Dload, 0}, Run{Kind::Dsave, 0}}) {
-        const Result result = runTransfer(run, size);
-        unpaced.add({name(run), result.finished ? bench::fixed(result.consoleSeconds, 3) : "-",
-                     result.finished ? bench::fixed(double(size) / result.consoleSeconds / 1e6, 2) : "-",
-                     result.finished && result.cpuSeconds >= 0 ? bench::fixed(result.cpuSeconds, 2) : "-",
-                     result.peakKiB >= 0 ? std::to_string(result.peakKiB) : "-", outcome(result)});
-        good = good && result.finished && result.dataIntact && !result.failedOnScreen;
-    }
-    unpaced.print();
+    good = measureUnpaced(size) && good;
     good = compareWithNetwork(options.quick ? 128 * 1024 : 1024 * 1024) && good;
     return good ? 0 : 1;
 }

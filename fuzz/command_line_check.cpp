@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/settings.h"
 #include "fuzz/require.h"
 #include "fuzz/user_input_checks.h"
@@ -71,6 +72,8 @@ StartupSettings checkCommandLine(std::string_view bytes) {
     std::optional<std::string> script;
     InformationRequest request = InformationRequest::None;
     bool optionValue = false;
+    bool strictRts = false;
+    bool strictRtsWithValue = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument(argv[i]);  // up to the argument's end
         if (request == InformationRequest::None) {
@@ -83,6 +86,10 @@ StartupSettings checkCommandLine(std::string_view bytes) {
             optionValue = false;
         } else if (argument == "--log" || argument == "--timeout") {
             optionValue = true;
+        } else if (argument == "--strict-rts") {
+            strictRts = true;
+        } else if (argument.starts_with("--strict-rts=")) {
+            strictRtsWithValue = true;
         } else if (argument.empty() || argument[0] != '-') {
             script = std::string(argument);
         } else if (argument.size() > 1 && argument[1] == 'p') {
@@ -97,6 +104,12 @@ StartupSettings checkCommandLine(std::string_view bytes) {
             "the last argument without a dash names the script, whole (option values aside)");
     require(findInformationRequest(argc, argv.data()) == request,
             "--help, --version and --list are found wherever they stand");
+    UnattendedOptions options;
+    std::string error;
+    const bool parsed = parseUnattendedOptions(argc, argv.data(), settings.hasScript, options, error);
+    require(!parsed || options.strictRts == strictRts,
+            "--strict-rts, and only it, asks for strict RTS pulses (option values aside)");
+    require(!(parsed && strictRtsWithValue), "--strict-rts takes no value");
     return settings;
 }
 

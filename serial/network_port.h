@@ -27,6 +27,8 @@ public:
     // RTS low and high again as two control messages; they go out with the
     // next wait for bytes or the next write, in order with the data.
     void pulseRts() override;
+    // The pulse's messages go out on the thread that reads and writes.
+    bool pulseIsLineControl() const override { return false; }
 
 private:
     bool negotiate(std::int32_t baudRate);

@@ -38,6 +38,10 @@ public:
     virtual std::int32_t write(const void* buffer, std::int32_t count);
     // Lowers RTS and raises it again at once.
     virtual void pulseRts();
+    // The pulse is a call into the device's driver, which may take a while
+    // (a USB adapter sends control requests for it); false where it does
+    // nothing (no RTS line) or only queues messages (a network port).
+    virtual bool pulseIsLineControl() const;
 
     // For a wait on the port together with other input: what becomes ready
     // when bytes arrive (a descriptor on POSIX, an event on Windows); -1 when

@@ -212,6 +212,8 @@ std::int32_t SerialPort::write(const void* buffer, std::int32_t count) {
     return written;
 }
 
+bool SerialPort::pulseIsLineControl() const { return handle >= 0 && hasRts; }
+
 void SerialPort::pulseRts() {
     if (!hasRts) {
         return;

@@ -142,9 +142,12 @@ std::int32_t SerialPort::write(const void* buffer, std::int32_t count) {
 }
 
 void SerialPort::pulseRts() {
-    EscapeCommFunction(handleOf(handle), CLRRTS);
-    EscapeCommFunction(handleOf(handle), SETRTS);
+    const HANDLE port = handleOf(handle);
+    EscapeCommFunction(port, CLRRTS);
+    EscapeCommFunction(port, SETRTS);
 }
+
+bool SerialPort::pulseIsLineControl() const { return isOpen(handle); }
 
 std::intptr_t SerialPort::waitHandle() const {
     return reader != nullptr ? reinterpret_cast<std::intptr_t>(reader->readyEvent()) : -1;

@@ -1,6 +1,7 @@
 #include "transfer/block_codec.h"
 
 #include "serial/serial_port.h"
+#include "transfer/rts_pulses.h"
 #include "transfer/transfer_job.h"
 
 BlockCodec blockCodec;
@@ -33,8 +34,10 @@ bool BlockCodec::sendBlock(SerialPort* port, TransferJob* job, const std::functi
     return false;
 }
 
-bool BlockCodec::receiveBlock(SerialPort* port, TransferJob* job) {
+bool BlockCodec::receiveBlock(SerialPort* port, TransferJob* job, RtsPulses& pulses) {
     for (int attempt = 0; attempt < MaxBlockAttempts; ++attempt) {
+        // Nothing goes out while a pulse is still under way.
+        pulses.settle();
         if (job->isCancelled()) {
             sendAbortByte(port);
             return false;
@@ -47,12 +50,14 @@ bool BlockCodec::receiveBlock(SerialPort* port, TransferJob* job) {
             // The target paces itself by the RTS pulse after every byte,
             // whether the byte came or not.
             const std::int32_t got = port->read(&buffer[i], 1);
-            port->pulseRts();
+            pulses.afterRead();
             if (got != 1) return false;
             sum += buffer[i];
         }
         std::uint8_t checksum = 0;
         if (port->read(&checksum, 1) != 1) return false;
+        // The target has seen the pulse for the last byte before the reply.
+        pulses.settle();
         if (checksum == static_cast<std::uint8_t>(sum)) return writeByte(port, AckByte);
         if (!writeByte(port, NakByte)) return false;
     }

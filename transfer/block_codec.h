@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 
+class RtsPulses;
 class SerialPort;
 class TransferJob;
 
@@ -45,8 +46,9 @@ public:
     // the first reply is on its way, `meanwhile` runs once: the caller
     // prepares its next block there instead of after the reply.
     bool sendBlock(SerialPort* port, TransferJob* job, const std::function<void()>& meanwhile = {});
-    // Asks for a block into buffer until its checksum matches.
-    bool receiveBlock(SerialPort* port, TransferJob* job);
+    // Asks for a block into buffer until its checksum matches, with an RTS
+    // pulse after every byte read.
+    bool receiveBlock(SerialPort* port, TransferJob* job, RtsPulses& pulses);
 
 private:
     Frame frame_;

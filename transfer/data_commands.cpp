@@ -28,10 +28,11 @@ bool dload(Console& console, const char* path, std::uint32_t address, SerialPort
 }
 
 bool dsave(Console& console, const char* path, std::uint32_t address, std::uint32_t length,
-           SerialPort* port) {
+           SerialPort* port, PulseMode pulses) {
     console.starsShown = 0;
     Owned<DataFileJob> job(new (std::nothrow) DataFileJob);
     if (job == nullptr || !job->openForWrite(path)) return console.refuse("cannot open file\n");
+    job->pulseMode = pulses;
     // The monitor's answer follows on this line.
     if (!job->receiveFile(port, address, length)) return console.refuse("cannot receive file");
     return foregroundWait(console, std::move(job));

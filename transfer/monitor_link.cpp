@@ -121,10 +121,13 @@ bool TransferJob::streamFromTarget(SerialPort* port, std::uint32_t address, std:
     }
     if (!sendHeader(port, address, length)) return false;
 
+    // One pulse thread for the whole exchange; it has made its last pulse
+    // before the worker leaves, and with it the exchange.
+    RtsPulses pulses(port, pulseMode);
     for (std::uint32_t remaining = length; remaining > 0;) {
         const std::uint32_t count = remaining < BlockSize ? remaining : BlockSize;
         const bool cancelled = isCancelled();
-        if (!blockCodec.receiveBlock(port, this)) return false;
+        if (!blockCodec.receiveBlock(port, this, pulses)) return false;
         const bool writeOk = writeExactly(blockCodec.buffer, count);
         if (cancelled || !writeOk) {
             sendAbortByte(port);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "transfer/host_file.h"
+#include "transfer/rts_pulses.h"
 
 class SerialPort;
 
@@ -47,6 +48,9 @@ public:
     bool sendExchange(SerialPort* port, std::uint64_t fileOffset, std::uint32_t address,
                       std::uint32_t length);
     bool streamFromTarget(SerialPort* port, std::uint32_t address, std::uint32_t length);
+
+    // How streamFromTarget pulses RTS after each byte it reads.
+    PulseMode pulseMode = PulseMode::Overlapped;
 
 protected:
     // Starts a worker thread on body; false when no thread could be made.

@@ -27,10 +27,11 @@ Parsed parse(std::vector<const char*> arguments) {
 
 TEST(CommandLine, LongOptionsTakeTheirValueNextOrAfterAnEqualsSign) {
     const Parsed next = parse({"--log", "session.log", "-pCOM3", "--batch", "boot.txt", "--timeout",
-                               "90", "--reconnect", "--log-timestamps"});
+                               "90", "--reconnect", "--log-timestamps", "--strict-rts"});
     ASSERT_TRUE(next.ok) << next.error;
     EXPECT_EQ(next.options.logPath, "session.log");
-    EXPECT_TRUE(next.options.logTimestamps && next.options.batch && next.options.reconnect);
+    EXPECT_TRUE(next.options.logTimestamps && next.options.batch && next.options.reconnect &&
+                next.options.strictRts);
     EXPECT_EQ(next.options.timeoutMs, 90'000);
     // The values are neither the script nor a port.
     EXPECT_EQ(next.settings.scriptName, "boot.txt");
@@ -46,6 +47,7 @@ TEST(CommandLine, LongOptionsTakeTheirValueNextOrAfterAnEqualsSign) {
     ASSERT_TRUE(logOnly.ok);
     EXPECT_FALSE(logOnly.settings.hasScript);
     EXPECT_EQ(logOnly.options.timeoutMs, 0) << "no limit unless asked";
+    EXPECT_FALSE(logOnly.options.strictRts) << "pulses beside the reads unless asked";
 }
 
 TEST(CommandLine, BadValuesAndLoneOptionsAreRefusedWithAReason) {
@@ -62,6 +64,7 @@ TEST(CommandLine, BadValuesAndLoneOptionsAreRefusedWithAReason) {
              {"--log="},
              {"--batch"},
              {"--batch=yes", "s"},
+             {"--strict-rts=yes"},
              {"--timeout", "5", "s"},
              {"--log-timestamps", "s"},
          }) {

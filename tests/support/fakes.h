@@ -117,7 +117,9 @@ public:
         note("port:" + bytes);
         return count;
     }
+    // Safe from a pulse thread beside the reads.
     void pulseRts() override { ++rtsPulses; }
+    bool pulseIsLineControl() const override { return lineControlPulses; }
 
     std::deque<std::string> chunks;
     // Called at every read with its number (from 1), e.g. to type keys later.
@@ -128,7 +130,9 @@ public:
     std::vector<std::string> writes;
     int reads = 0;
     int emptyReads = 0;
-    int rtsPulses = 0;
+    std::atomic<int> rtsPulses{0};
+    // Pulses are driver calls, made beside the reads where asked for.
+    bool lineControlPulses = false;
 };
 
 }  // namespace fakes

@@ -8,6 +8,7 @@
 #include "tests/support/fakes.h"
 #include "transfer/block_codec.h"
 #include "transfer/data_file_job.h"
+#include "transfer/rts_pulses.h"
 #include "tests/transfer/temp_file.h"
 
 namespace {
@@ -37,6 +38,7 @@ protected:
     TempFolder folder;
     fakes::RecordingPort line;
     DataFileJob job;
+    RtsPulses strictPulses{&line, PulseMode::Strict};
 };
 
 TEST_F(Protocol, WordsGoOutMostSignificantByteFirst) {
@@ -107,23 +109,34 @@ TEST_F(Protocol, AReceivedBlockIsCheckedAndAskedForAgainWithPulsesAfterEveryByte
         blockChecksum(reinterpret_cast<const std::uint8_t*>(data.data())));
     const char bad = static_cast<char>(good + 1);
 
+    // Strict pulses on a port whose pulse is a driver call: one per byte read.
+    line.lineControlPulses = true;
+    RtsPulses strict(&line, PulseMode::Strict);
     line.chunks = {data + bad, data + good};
-    EXPECT_TRUE(blockCodec.receiveBlock(&line, &job));
+    EXPECT_TRUE(blockCodec.receiveBlock(&line, &job, strict));
     EXPECT_EQ(line.written, "\x02N\x02Y");
     EXPECT_EQ(line.rtsPulses, 2 * BlockSize);
     EXPECT_EQ(std::memcmp(blockCodec.buffer, data.data(), BlockSize), 0);
 
     line.written.clear();
     line.chunks = {data + bad, data + bad, data + bad};
-    EXPECT_FALSE(blockCodec.receiveBlock(&line, &job));
+    EXPECT_FALSE(blockCodec.receiveBlock(&line, &job, strict));
     EXPECT_EQ(line.written, "\x02N\x02N\x02N\xff");
 
+    // A pulse that is no driver call is made in place, before the next read,
+    // even when asked to overlap: on a pty or the network, as ever.
     line.written.clear();
     line.rtsPulses = 0;
+    line.reads = 0;
+    line.lineControlPulses = false;
+    RtsPulses inPlace(&line, PulseMode::Overlapped);
+    int pulsedLate = 0;
+    line.beforeRead = [&](int reads) { pulsedLate += line.rtsPulses != reads - 1; };
     line.chunks = {data.substr(0, 100)};  // the target stops mid-block
-    EXPECT_FALSE(blockCodec.receiveBlock(&line, &job));
+    EXPECT_FALSE(blockCodec.receiveBlock(&line, &job, inPlace));
     EXPECT_EQ(line.written, "\x02");
     EXPECT_EQ(line.rtsPulses, 101);  // the read that got nothing is pulsed too
+    EXPECT_EQ(pulsedLate, 0);
 }
 
 TEST_F(Protocol, StreamingCutsTheDataIntoBlocksAndPadsTheLastWithZeros) {
@@ -181,7 +194,7 @@ TEST_F(Protocol, ACancelledJobSendsTheAbortByteAtItsNextTest) {
     EXPECT_EQ(line.written, "\xff");
 
     line.written.clear();
-    EXPECT_FALSE(blockCodec.receiveBlock(&line, &job));
+    EXPECT_FALSE(blockCodec.receiveBlock(&line, &job, strictPulses));
     EXPECT_EQ(line.written, "\xff");
 }
 
