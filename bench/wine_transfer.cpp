@@ -1,5 +1,6 @@
 #include "bench/wine_transfer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -18,8 +19,10 @@ constexpr std::uint32_t Address = 0x80010000;
 
 struct WineRun {
     bool finished = false;
+    bool failed = false;  // "transfer failed" on the screen
     bool intact = false;
     double wireSeconds = 0;
+    long blocksConfirmed = 0;
 };
 
 WineRun runOnce(const wine::Prefix& prefix, const std::string& exe, std::size_t size,
@@ -57,6 +60,9 @@ WineRun runOnce(const wine::Prefix& prefix, const std::string& exe, std::size_t 
     console.waitUntil([&] { return wine::readFile(folder + "/saved.bin") == data; },
                       std::chrono::seconds(10));
     run.intact = wine::readFile(folder + "/saved.bin") == data;
+    run.failed = console.waitForText("transfer failed", std::chrono::milliseconds(500));
+    const auto sent = target.bytes(sim::Direction::ToTarget);
+    run.blocksConfirmed = std::count(sent.begin(), sent.end(), 'Y');
     if (!wireSpan(target.transcript(), "BRD\r", "end binary\r", run.wireSeconds)) run.wireSeconds = 0;
     return run;
 }
@@ -72,7 +78,7 @@ int dsaveUnderWine(const std::string& exe, std::size_t size) {
     std::printf("dsave of %zu bytes by %s under Wine, the simulator pacing COM1 at %d baud.\n"
                 "Wire time: first byte of \"BRD\\r\" to the last of \"end binary\\r\".\n\n",
                 size, exe.c_str(), Baud);
-    Table table({"run", "wire s", "KiB/s", "of baud/10", "data"});
+    Table table({"run", "wire s", "KiB/s", "of baud/10", "data", "blocks confirmed"});
     bool good = true;
     const std::vector<std::pair<std::string, std::vector<std::string>>> runs{
         {"dsave", {}}, {"dsave --strict-rts", {"--strict-rts"}}};
@@ -83,7 +89,8 @@ int dsaveUnderWine(const std::string& exe, std::size_t size) {
         table.add({label, timed ? fixed(run.wireSeconds, 2) : "-",
                    timed ? fixed(double(size) / 1024 / run.wireSeconds, 1) : "-",
                    timed ? fixed(100.0 * double(size) / run.wireSeconds / (Baud / 10.0), 2) + " %" : "-",
-                   dataOutcome(run.finished, false, run.intact)});
+                   dataOutcome(run.finished, run.failed, run.intact),
+                   std::to_string(run.blocksConfirmed)});
         good = good && run.intact;
     }
     table.print();

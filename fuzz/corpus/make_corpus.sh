@@ -112,6 +112,7 @@ printf 'file.bin 80010000 100\r' | seed prompt_line dsave_line
 printf 'a\b\bb 0x10 0X20 junk\r' | seed prompt_line backspace_and_prefixes
 printf -- '-p/dev/ttyUSB0\0-b230400\0boot.txt' | seed prompt_line command_line
 printf -- '--help\0-b 99999999999\0--version\0-p' | seed prompt_line information_requests
+printf -- '--log\0--strict-rts\0--strict-rts\0s.txt' | seed prompt_line long_options
 printf 'tolvanisPort=COM3\ntolvanisBaud=9600\n# kept\r\nother=1\ntolvanisPort=COM4\n' |
     seed prompt_line settings_file
 printf 'tolvanisBaud=-0\ntolvanisPort=\x01bad\ntolvanisBaud=+5\n' | seed prompt_line settings_junk
