@@ -20,7 +20,7 @@ bool isOurOption(std::string_view argument) {
     for (const std::string_view option : {LogOption, TimeoutOption, std::string_view("--log-timestamps"),
                                           std::string_view("--batch"), std::string_view("--reconnect"),
                                           std::string_view("--help"), std::string_view("--version"),
-                                          std::string_view("--list")}) {
+                                          std::string_view("--list"), std::string_view("--strict-rts")}) {
         if (name == option) return true;
     }
     return false;
