@@ -9,6 +9,12 @@ namespace {
 // Options that take a value.
 constexpr std::string_view LogOption = "--log";
 constexpr std::string_view TimeoutOption = "--timeout";
+constexpr std::string_view ExpectOption = "--expect";
+constexpr std::string_view FailOnOption = "--fail-on";
+
+bool wantsValue(std::string_view name) {
+    return name == LogOption || name == TimeoutOption || name == ExpectOption || name == FailOnOption;
+}
 
 bool parseSeconds(std::string_view text, std::int64_t& milliseconds) {
     std::int64_t seconds = 0;
@@ -23,9 +29,7 @@ bool parseSeconds(std::string_view text, std::int64_t& milliseconds) {
 
 }  // namespace
 
-bool takesNextArgument(const char* argument) {
-    return argument == LogOption || argument == TimeoutOption;
-}
+bool takesNextArgument(const char* argument) { return wantsValue(argument); }
 
 bool parseUnattendedOptions(int argc, const char* const* argv, bool hasScript,
                             UnattendedOptions& options, std::string& error) {
@@ -39,14 +43,14 @@ bool parseUnattendedOptions(int argc, const char* const* argv, bool hasScript,
             name = name.substr(0, equals);
             hasValue = true;
         }
-        const bool wantsValue = name == LogOption || name == TimeoutOption;
-        if (wantsValue && !hasValue) {
+        const bool needsValue = wantsValue(name);
+        if (needsValue && !hasValue) {
             if (i + 1 >= argc) {
                 error = std::string(name) + " needs a value";
                 return false;
             }
             value = argv[++i];
-        } else if (!wantsValue && hasValue &&
+        } else if (!needsValue && hasValue &&
                    (name == "--log-timestamps" || name == "--batch" || name == "--reconnect")) {
             error = std::string(name) + " takes no value";
             return false;
@@ -63,6 +67,10 @@ bool parseUnattendedOptions(int argc, const char* const* argv, bool hasScript,
                         std::to_string(LongestTimeoutSeconds) + ", not \"" + std::string(value) + "\"";
                 return false;
             }
+        } else if (name == ExpectOption) {
+            options.expectPatterns.emplace_back(value);
+        } else if (name == FailOnOption) {
+            options.failOnPatterns.emplace_back(value);
         } else if (name == "--log-timestamps") {
             options.logTimestamps = true;
         } else if (name == "--batch") {
@@ -74,6 +82,13 @@ bool parseUnattendedOptions(int argc, const char* const* argv, bool hasScript,
     }
     if (options.batch && !hasScript) error = "--batch needs a script file";
     if (options.timeoutMs != 0 && !options.batch) error = "--timeout is for --batch runs";
+    if (options.reconnect && !options.batch) error = "--reconnect is for --batch runs";
+    if (!options.failOnPatterns.empty() && !options.batch) error = "--fail-on is for --batch runs";
+    if (!options.expectPatterns.empty() && !options.batch) error = "--expect is for --batch runs";
+    // Without a time limit a line that never comes would hold the run for good.
+    if (!options.expectPatterns.empty() && options.batch && options.timeoutMs == 0) {
+        error = "--expect needs --timeout";
+    }
     if (options.logTimestamps && options.logPath.empty()) error = "--log-timestamps needs --log";
     return error.empty();
 }

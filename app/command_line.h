@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The long options of unattended runs. Each takes its value as the next
 // argument or after '=' (--log FILE, --log=FILE).
@@ -12,6 +13,10 @@ struct UnattendedOptions {
     // 0: no limit.
     std::int64_t timeoutMs = 0;
     bool reconnect = false;
+    // --expect and --fail-on, each as often as given: regular expressions
+    // (ECMAScript) searched for in each line the target prints.
+    std::vector<std::string> expectPatterns;
+    std::vector<std::string> failOnPatterns;
 };
 
 // --timeout takes whole seconds, 1 to this many (about 31 years).
