@@ -180,9 +180,10 @@ TEST_F(Batch, ALogThatCannotBeKeptIsRefusedBeforeThePortOpens) {
     struct stat info {};
     EXPECT_NE(::stat((folder.path() + "/kembri/settings").c_str(), &info), 0) << "nothing stored";
 
-    // Writes that fail (a full disk): one warning, and the session goes on.
+    // Writes that fail (a full disk): one warning, and the session goes on,
+    // but it ends as a failure.
     EXPECT_EQ(run(target, {"--batch", "--log", "/dev/full", script("two.txt", "dw 80000000 1\ndw 80000004 1\n")}),
-              0);
+              1);
     const std::string shown = out();
     const std::string warning = "cannot write the log (No space left on device), logging stopped\n";
     EXPECT_EQ(shown.find(warning), shown.rfind(warning)) << shown;
