@@ -4,7 +4,7 @@
 
 namespace {
 
-// How much of a failing line the message shows.
+// How much of a failing line the message shows: its end.
 constexpr std::size_t ShownLine = 200;
 
 }  // namespace
@@ -49,8 +49,9 @@ void OutputVerdicts::judgeLine() {
         if (failed_ || !std::regex_search(line_, pattern.compiled)) continue;
         failed_ = true;
         if (onFailure) {
-            onFailure("--fail-on \"" + pattern.text + "\" matched the line: " +
-                      line_.substr(0, ShownLine) + "\n");
+            // The end of a long line, where its match most likely is.
+            const std::size_t from = line_.size() > ShownLine ? line_.size() - ShownLine : 0;
+            onFailure("--fail-on \"" + pattern.text + "\" matched the line: " + line_.substr(from) + "\n");
         }
     }
     line_.clear();
