@@ -18,13 +18,17 @@ protected:
     std::string lingeringShell() {
         return "local ! sleep 30 & printf %s $! > " + folder.file("pid") + "; exec sleep 30\n";
     }
-    // Not yet ended, or ended but not reaped (a zombie is ended).
+    // Still there a second after the console ended (a zombie has ended).
     bool lingererAlive() const {
         const std::string pid = readFile(folder.file("pid"));
         EXPECT_FALSE(pid.empty()) << "the command ran";
-        const std::string stat = readFile("/proc/" + pid + "/stat");
-        const std::size_t state = stat.rfind(") ");
-        return state != std::string::npos && stat[state + 2] != 'Z';
+        for (int tries = 0; tries < 50; ++tries) {
+            const std::string stat = readFile("/proc/" + pid + "/stat");
+            const std::size_t state = stat.rfind(") ");
+            if (state == std::string::npos || stat[state + 2] == 'Z') return false;
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+        return true;
     }
 };
 
@@ -46,6 +50,7 @@ TEST_F(BatchEnd, TheTimeOutEndsAShellCommandAndAllItStarted) {
     EXPECT_EQ(run(target, {"--batch", "--timeout", "1", script("s.txt", lingeringShell())}), 3);
     EXPECT_LT(Clock::now() - started, milliseconds(4000));
     EXPECT_FALSE(lingererAlive());
+    ASSERT_EQ(::unlink(folder.file("pid").c_str()), 0);
 
     // SIGTERM the same, with its own status.
     ConsoleProcess console;
@@ -67,7 +72,7 @@ TEST_F(BatchEnd, TheTimeOutCancelsATransferWithTheAbortByte) {
     ASSERT_TRUE(target.start());
     ASSERT_TRUE(writeFile(folder.file("big.bin"), std::string(60 * 2048, 'x')));
     const std::string load = script("s.txt", "local dload " + folder.file("big.bin") + " 80010000\n");
-    EXPECT_EQ(run(target, {"--batch", "--timeout=1", load}), 3);
+    EXPECT_EQ(run(target, {"-b230400", "--batch", "--timeout=1", load}), 3);
     EXPECT_EQ(target.exchangesAborted(), 1);
     EXPECT_NE(out().find("*\ntransfer failed\ntimed out after 1 s\n"), std::string::npos) << out();
 }
@@ -113,7 +118,7 @@ TEST_F(BatchEnd, AFailingLineDuringATransferCancelsIt) {
     memory.replace(5 * 2048, 14, "RESULT: FAIL\r\n");
     target.writeMemory(0x80020000, std::vector<std::uint8_t>(memory.begin(), memory.end()));
     const std::string save = script("s.txt", "local dsave " + folder.file("m.bin") + " 80020000 14000\n");
-    EXPECT_EQ(run(target, {"--batch", "--fail-on", "RESULT: FAIL", save}), 5);
+    EXPECT_EQ(run(target, {"-b230400", "--batch", "--fail-on", "RESULT: FAIL", save}), 5);
     EXPECT_EQ(target.exchangesAborted(), 1);
     EXPECT_NE(out().find("*\ntransfer failed\n--fail-on"), std::string::npos) << out();
 }
