@@ -62,18 +62,19 @@ void SessionWatch::endSession(BatchStatus status, const std::string& message) {
 }
 
 void SessionWatch::conclude(Console& console) {
-    bool asked = false;
-    std::string message;
-    {
+    const auto asked = [this](std::string* message) {
         std::lock_guard lock(mutex_);
-        asked = endAsked_;
-        message = askedMessage_;
-        if (asked) status_ = askedStatus_;
-    }
-    if (asked) ended_.store(true);
+        if (endAsked_) status_ = askedStatus_;
+        if (message != nullptr) *message = askedMessage_;
+        return endAsked_;
+    };
+    if (asked(nullptr)) ended_.store(true);
     if (!ended_.load()) return;
-    // A failing line ends the run at once; any other end shows the rest.
+    // A failing line ends the run at once; any other end shows the rest, and
+    // a failing line in the rest still fails the run.
     if (status_ != BatchStatus::FailedOn) drainOutput(console);
+    std::string message;
+    asked(&message);
     if (!message.empty()) console.printOnFreshLine(message.c_str());
 }
 
