@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The long options of unattended runs, and --strict-rts. Each takes its
 // value as the next argument or after '=' (--log FILE, --log=FILE).
@@ -14,6 +15,10 @@ struct UnattendedOptions {
     bool reconnect = false;
     // --strict-rts: a dsave makes each RTS pulse before it reads on.
     bool strictRts = false;
+    // --expect and --fail-on, each as often as given: regular expressions
+    // (ECMAScript) searched for in each line the target prints.
+    std::vector<std::string> expectPatterns;
+    std::vector<std::string> failOnPatterns;
 };
 
 // --timeout takes whole seconds, 1 to this many (about 31 years).

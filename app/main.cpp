@@ -1,5 +1,6 @@
 // tolvanis: a serial console for a development board's resident monitor.
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "app/banner.h"
@@ -7,8 +8,11 @@
 #include "app/command_line.h"
 #include "app/settings.h"
 #include "console/console.h"
+#include "console/output_verdicts.h"
 #include "console/session_watch.h"
 #include "platform/file_names.h"
+#include "console/watched_port.h"
+#include "platform/host_file_io.h"
 #include "platform/host_services.h"
 #include "platform/keyboard.h"
 #include "platform/no_keyboard.h"
@@ -34,16 +38,23 @@ int refuse(const std::string& reason) {
 
 // The run itself, once the options hold and the log (if any) is open.
 int runSession(Screen& screen, const StartupSettings& settings, const UnattendedOptions& options,
-               const std::string& notice) {
+               OutputVerdicts& verdicts, const std::string& notice) {
     // A batch run leaves the terminal's modes alone and has no keyboard.
     std::optional<platform::RawTerminal> terminal;
     if (!options.batch) terminal.emplace();
     // A URL names a port served over the network; any other name a device.
-    const auto port = makeSerialPort(settings.portName);
+    std::unique_ptr<SerialPort> port = makeSerialPort(settings.portName);
+    WatchedPort* watched = nullptr;
+    if (!verdicts.empty()) {
+        port = std::make_unique<WatchedPort>(std::move(port), verdicts);
+        watched = static_cast<WatchedPort*>(port.get());
+    }
     NoKeyboard noKeyboard;
     const auto systemKeyboard = options.batch ? nullptr : makeSystemKeyboard();
     Keyboard& keyboard = options.batch ? static_cast<Keyboard&>(noKeyboard) : *systemKeyboard;
     SystemHostServices host;
+    // A failing line that comes during a sleep or a shell command ends it.
+    if (watched != nullptr) host.whileWaiting = [watched] { watched->holdWaiting(); };
     Console console(keyboard, screen, host);
     ProgramCommands commands(console, options.strictRts ? PulseMode::Strict : PulseMode::Overlapped);
 
@@ -56,12 +67,17 @@ int runSession(Screen& screen, const StartupSettings& settings, const Unattended
         return CannotStart;
     }
     SessionWatch::Options watching{settings.portName, settings.baudRate, options.batch,
-                                   options.reconnect, options.timeoutMs};
+                                   options.reconnect, options.timeoutMs,
+                                   verdicts.empty() ? nullptr : &verdicts};
     SessionWatch watch(watching, *port, keyboard, screen);
+    verdicts.onFailure = [&watch](const std::string& message) {
+        watch.endSession(BatchStatus::FailedOn, message);
+    };
     console.watch = &watch;
     console.run(port.get(), settings.hasScript, settings.scriptName.c_str());
-    if (watch.decided()) watch.drainOutput(console);
+    watch.conclude(console);
     port->close();
+    verdicts.onFailure = nullptr;
     return options.batch && watch.decided() ? static_cast<int>(watch.status()) : 0;
 }
 
@@ -92,6 +108,9 @@ int main(int argc, char** argv) {
     // The names of the files opened, as the file functions take them.
     settings.scriptName = platform::argumentFileName(settings.scriptName);
 
+    OutputVerdicts verdicts;
+    if (!verdicts.setPatterns(options.expectPatterns, options.failOnPatterns, error)) return refuse(error);
+
     platform::LogFile log;
     std::optional<LoggingScreen> logging;
     if (!options.logPath.empty()) {
@@ -102,8 +121,14 @@ int main(int argc, char** argv) {
         if (settings.hasScript && log.isFile(settings.scriptName)) {
             return refuse("cannot open log " + options.logPath + ": it is the script file");
         }
+        // Nor may a transfer, a load or a script read or cut it meanwhile.
+        platform::keepFromHostFiles(log.handle());
         logging.emplace(screen, log, options.logTimestamps);
     }
     const std::string notice = storeSettings(*store, settings);
-    return runSession(logging ? static_cast<Screen&>(*logging) : screen, settings, options, notice);
+    const int status =
+        runSession(logging ? static_cast<Screen&>(*logging) : screen, settings, options, verdicts, notice);
+    // A CI job must not keep a truncated log and a good status.
+    const bool logLost = logging && logging->stopped();
+    return options.batch && status == 0 && logLost ? CannotStart : status;
 }

@@ -44,14 +44,26 @@ Console::~Console() = default;
 
 void Console::useCommands(HostCommands& commands) { commands_ = &commands; }
 
+void Console::show(const char* text, std::size_t count) {
+    if (count == 0) return;
+    screen_.write(text, count);
+    atLineStart_ = text[count - 1] == '\n';
+}
+
 void Console::print(const char* text) {
     flushOutput();
-    screen_.write(text, std::strlen(text));
+    show(text, std::strlen(text));
+}
+
+void Console::printOnFreshLine(const char* text) {
+    flushOutput();
+    if (!atLineStart_) show("\n", 1);
+    print(text);
 }
 
 void Console::flushOutput() {
     if (!pendingOutput_.empty()) {
-        screen_.write(pendingOutput_.data(), pendingOutput_.size());
+        show(pendingOutput_.data(), pendingOutput_.size());
         pendingOutput_.clear();
     }
 }

@@ -58,6 +58,8 @@ public:
     // else is printed and at the end of the pass: a flood then costs the
     // screen one write per pass, not one per piece.
     void print(const char* text);
+    // A line of its own: a line end first where the screen is mid-line.
+    void printOnFreshLine(const char* text);
     void flushOutput();
     std::int32_t sendChar(int code);
     // Prints one chunk read from the port and looks for the monitor prompt.
@@ -115,4 +117,7 @@ private:
     std::int32_t chunkCount_ = 0;
     std::int32_t chunkPrinted_ = 0;
     std::string pendingOutput_;
+    // The last byte written to the screen was a line end (or none was).
+    bool atLineStart_ = true;
+    void show(const char* text, std::size_t count);
 };

@@ -62,17 +62,13 @@ bool SessionWatch::portLost(Console& console) {
             if (key == Keyboard::NoMoreKeys) break;
             quit = chord.take(key);
         }
-        return quit || platform::terminationRequested() || timedOut();
+        return quit || platform::terminationRequested();
     };
     auto nextOpen = Clock::now();
     for (;;) {
         if (leaving()) {
-            if (platform::terminationRequested()) return false;
-            if (timedOut()) {
-                endTimedOut(console);
-            } else {
-                console.state = QuitRequested;
-            }
+            // The time-out and signals end the loop through the request.
+            if (!platform::terminationRequested()) console.state = QuitRequested;
             return false;
         }
         if (Clock::now() >= nextOpen) {

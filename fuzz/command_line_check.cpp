@@ -81,10 +81,11 @@ StartupSettings checkCommandLine(std::string_view bytes) {
             if (argument == "--version") request = InformationRequest::Version;
             if (argument == "--list") request = InformationRequest::List;
         }
-        // The value of --log or --timeout is neither a script nor a -p or -b.
+        // The value of an option that takes one is neither a script nor a -p or -b.
         if (optionValue) {
             optionValue = false;
-        } else if (argument == "--log" || argument == "--timeout") {
+        } else if (argument == "--log" || argument == "--timeout" || argument == "--expect" ||
+                   argument == "--fail-on") {
             optionValue = true;
         } else if (argument == "--strict-rts") {
             strictRts = true;

@@ -8,11 +8,14 @@
 #include "loader/ecoff_file_job.h"
 #include "loader/elf_file_job.h"
 #include "loader/exe_file_job.h"
+#include "platform/host_file_io.h"
 #include "transfer/foreground_wait.h"
 
 bool load(Console& console, const char* path, SerialPort* port) {
     console.starsShown = 0;
     Owned<ExecutableJob> job;
+    // The session log is no file to load, whatever its bytes say.
+    if (platform::isKeptFromHostFiles(path)) return console.refuseAfterReturn("cannot open file\n");
     switch (detectFormat(path)) {
     case ExeFormat:
         console.print("QORA-EXE format\n");

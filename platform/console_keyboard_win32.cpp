@@ -90,6 +90,10 @@ int ConsoleKeyboard::readKey() {
     return code;
 }
 
+bool ConsoleKeyboard::inputEnded() {
+    return !keyWaiting() && ended_;
+}
+
 std::intptr_t ConsoleKeyboard::waitHandle() const {
     return source_ == Source::Console && !ended_ ? input_ : -1;
 }
@@ -113,6 +117,7 @@ bool ConsoleKeyboard::takeConsoleEvents() {
         DWORD waiting = 0;
         if (!PeekConsoleInputA(input, records, RecordsPerRead, &waiting)) {
             ended_ = true;  // the console has gone
+            platform::requestTermination();
             return false;
         }
         if (waiting == 0) {
@@ -121,6 +126,7 @@ bool ConsoleKeyboard::takeConsoleEvents() {
         DWORD taken = 0;
         if (!ReadConsoleInputA(input, records, waiting, &taken)) {
             ended_ = true;
+            platform::requestTermination();
             return false;
         }
         for (DWORD i = 0; i < taken; ++i) {

@@ -20,6 +20,7 @@ public:
     // other events that keyWaiting() takes and drops); -1 for a pipe or a
     // file, which cannot be waited on together with the port.
     std::intptr_t waitHandle() const override;
+    bool inputEnded() override;
 
 private:
     enum class Source { Console, Pipe, ReadAhead, Stream };

@@ -22,4 +22,11 @@ std::int64_t readFile(FileHandle file, void* buffer, std::size_t count);
 std::int64_t writeFile(FileHandle file, const void* buffer, std::size_t count);
 void closeFile(FileHandle file);
 
+// The one file no host file may be: the session log, given as a handle open
+// on it (InvalidFile: none). Opening it under any name or link then fails as
+// a file that cannot be opened, before anything of it is read or cut.
+void keepFromHostFiles(FileHandle file);
+// Whether path names that file.
+bool isKeptFromHostFiles(const char* path);
+
 }  // namespace platform

@@ -21,6 +21,15 @@ bool retryAfter(long result) {
     return result < 0 && errno == EINTR && !terminationRequested();
 }
 
+// The file that keepFromHostFiles names: its device and inode.
+bool reserved = false;
+dev_t reservedDevice = 0;
+ino_t reservedInode = 0;
+
+bool isReserved(const struct stat& status) {
+    return reserved && status.st_dev == reservedDevice && status.st_ino == reservedInode;
+}
+
 FileHandle openRegularFile(const char* path, int access, bool truncate) {
     int fd;
     do {
@@ -31,7 +40,7 @@ FileHandle openRegularFile(const char* path, int access, bool truncate) {
     }
     struct stat status {};
     const int flags = fcntl(fd, F_GETFL);
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || flags < 0 ||
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || isReserved(status) || flags < 0 ||
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || (truncate && ftruncate(fd, 0) != 0)) {
         ::close(fd);
         return InvalidFile;
@@ -40,6 +49,18 @@ FileHandle openRegularFile(const char* path, int access, bool truncate) {
 }
 
 }  // namespace
+
+void keepFromHostFiles(FileHandle file) {
+    struct stat status {};
+    reserved = file != InvalidFile && fstat(descriptor(file), &status) == 0;
+    reservedDevice = status.st_dev;
+    reservedInode = status.st_ino;
+}
+
+bool isKeptFromHostFiles(const char* path) {
+    struct stat status {};
+    return stat(path, &status) == 0 && isReserved(status);
+}
 
 // Host files are regular files only. They are opened without waiting (a
 // FIFO or a device would otherwise hold the console in open() for good) and

@@ -25,13 +25,25 @@ constexpr std::size_t LargestTransfer = 1u << 30;
 
 static_assert(InvalidFile == static_cast<FileHandle>(-1), "INVALID_HANDLE_VALUE is -1");
 
+// The file that keepFromHostFiles names: its volume and index.
+bool reserved = false;
+BY_HANDLE_FILE_INFORMATION reservedFile{};
+
+bool isReserved(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    return reserved && GetFileInformationByHandle(handle, &information) &&
+           information.dwVolumeSerialNumber == reservedFile.dwVolumeSerialNumber &&
+           information.nFileIndexHigh == reservedFile.nFileIndexHigh &&
+           information.nFileIndexLow == reservedFile.nFileIndexLow;
+}
+
 // Host files are files on a disk: a device name (CON, COM1, NUL) or a pipe
 // would read or write something else entirely, or wait for a peer.
 FileHandle diskFileOnly(HANDLE handle) {
     if (handle == INVALID_HANDLE_VALUE) {
         return InvalidFile;
     }
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
+    if (GetFileType(handle) != FILE_TYPE_DISK || isReserved(handle)) {
         CloseHandle(handle);
         return InvalidFile;
     }
@@ -39,6 +51,19 @@ FileHandle diskFileOnly(HANDLE handle) {
 }
 
 }  // namespace
+
+void keepFromHostFiles(FileHandle file) {
+    reserved = file != InvalidFile && GetFileInformationByHandle(handleOf(file), &reservedFile);
+}
+
+bool isKeptFromHostFiles(const char* path) {
+    const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool kept = isReserved(handle);
+    CloseHandle(handle);
+    return kept;
+}
 
 FileHandle openFileForReading(const char* path) {
     // Others may read the file meanwhile, not write it.

@@ -3,18 +3,30 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <ctime>
 
 #include "platform/screen.h"
+#include "platform/shell_command.h"
 #include "platform/terminal.h"
 
+namespace {
+
+// A sleep goes in slices: a request to end, from a signal or from inside,
+// cuts it short, and whileWaiting runs between them.
+constexpr std::uint32_t SleepSliceMs = 20;
+
+}  // namespace
+
 void SystemHostServices::sleepMilliseconds(std::uint32_t milliseconds) {
-    timespec remaining{static_cast<time_t>(milliseconds / 1000),
-                       static_cast<long>(milliseconds % 1000) * 1000000L};
-    // Other signals only interrupt the sleep; a request to end cuts it short.
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR &&
-           !platform::terminationRequested()) {
+    while (milliseconds > 0 && !platform::terminationRequested()) {
+        const std::uint32_t slice = milliseconds < SleepSliceMs ? milliseconds : SleepSliceMs;
+        timespec remaining{0, static_cast<long>(slice) * 1000000L};
+        // Other signals only interrupt the slice.
+        while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR &&
+               !platform::terminationRequested()) {
+        }
+        milliseconds -= slice;
+        if (whileWaiting) whileWaiting();
     }
 }
 
@@ -28,6 +40,5 @@ void SystemHostServices::beep() {
 void SystemHostServices::shell(const char* command) {
     // The command gets the terminal as the user knows it.
     const platform::NormalModeWhile normalMode;
-    const int status = std::system(command);
-    static_cast<void>(status);
+    platform::runShellCommand(command, whileWaiting);
 }

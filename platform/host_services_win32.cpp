@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 
+#include "platform/shell_command.h"
 #include "platform/terminal.h"
 
 namespace {
@@ -20,6 +20,7 @@ void SystemHostServices::sleepMilliseconds(std::uint32_t milliseconds) {
         const std::uint32_t slice = std::min(milliseconds, SleepSliceMs);
         Sleep(slice);
         milliseconds -= slice;
+        if (whileWaiting) whileWaiting();
     }
 }
 
@@ -30,6 +31,5 @@ void SystemHostServices::beep() {
 void SystemHostServices::shell(const char* command) {
     // The command gets the console as the user knows it.
     const platform::NormalModeWhile normalMode;
-    const int status = std::system(command);
-    static_cast<void>(status);
+    platform::runShellCommand(command, whileWaiting);
 }

@@ -26,6 +26,11 @@ public:
     // When keyWaiting() must be asked again even if no input arrives (an
     // escape sequence's time running out); none when nothing is held.
     virtual std::optional<platform::Deadline> dueBy() const { return std::nullopt; }
+    // Every key there will be has been read: the input (a pipe or a file)
+    // is at its end. A terminal or console that fails or hangs up asks the
+    // program to end instead (platform::requestTermination), whatever became
+    // of its hang-up signal: a session nobody can reach must not hold the port.
+    virtual bool inputEnded() { return false; }
 };
 
 // The keyboard of this platform: the terminal on POSIX, the console on Windows.

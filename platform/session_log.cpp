@@ -5,6 +5,7 @@ LoggingScreen::LoggingScreen(Screen& shown, platform::LogFile& log, bool timesta
 
 void LoggingScreen::write(const char* bytes, std::size_t count) {
     shown_.write(bytes, count);
+    if (count > 0) shownLineEnded_ = bytes[count - 1] == '\n';
     if (!logging_ || count == 0) return;
 
     std::string logged;
@@ -25,7 +26,9 @@ void LoggingScreen::write(const char* bytes, std::size_t count) {
     if (!log_.append(logged.data(), logged.size(), error)) {
         logging_ = false;
         log_.close();
-        const std::string warning = "cannot write the log (" + error + "), logging stopped\n";
+        const std::string warning = std::string(shownLineEnded_ ? "" : "\n") + "cannot write the log (" +
+                                    error + "), logging stopped\n";
+        shownLineEnded_ = true;
         shown_.write(warning.data(), warning.size());
     }
 }

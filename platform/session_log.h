@@ -25,6 +25,8 @@ public:
     void close();
     // Whether path names the open log itself (through any link or name).
     bool isFile(const std::string& path) const;
+    // The open file, for platform::keepFromHostFiles; -1 when closed.
+    std::intptr_t handle() const { return handle_; }
 
 private:
     std::intptr_t handle_ = -1;
@@ -43,6 +45,8 @@ class LoggingScreen final : public Screen {
 public:
     LoggingScreen(Screen& shown, platform::LogFile& log, bool timestamps);
     void write(const char* bytes, std::size_t count) override;
+    // Logging stopped on a failed write.
+    bool stopped() const { return !logging_; }
 
 private:
     Screen& shown_;
@@ -51,4 +55,6 @@ private:
     bool logging_ = true;
     // The next byte logged begins a line (and so takes a time stamp).
     bool atLineStart_ = true;
+    // The last byte shown ended a line: a warning then needs no line end first.
+    bool shownLineEnded_ = true;
 };

@@ -26,8 +26,14 @@ public:
 
 // SIGTERM, SIGHUP and SIGINT from outside only set a flag that the console
 // loop watches, so that every guard unwinds and the terminal is restored.
+// A SIGHUP that was ignored when the program started stays ignored (nohup).
 void watchTerminationSignals();
 bool terminationRequested();
+// Asks the program to end from inside (a time-out, a verdict, a keyboard
+// that has gone): whatever watches terminationRequested() ends as for a
+// signal, but the exit status stays the program's own. The first request,
+// a signal's or this, is the one that stands.
+void requestTermination();
 
 // How many times so far the process was stopped (Ctrl+Z, or SIGSTOP from
 // outside) for longer than a second, or for a time it cannot tell. A monitor

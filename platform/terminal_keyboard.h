@@ -14,6 +14,7 @@ public:
     int readKey() override;
     std::intptr_t waitHandle() const override;
     std::optional<platform::Deadline> dueBy() const override;
+    bool inputEnded() override;
 
 private:
     // Reads what is there within timeoutMs (0: only what is already waiting).

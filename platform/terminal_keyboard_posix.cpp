@@ -62,6 +62,10 @@ std::optional<platform::Deadline> TerminalKeyboard::dueBy() const {
     return std::nullopt;
 }
 
+bool TerminalKeyboard::inputEnded() {
+    return !keyWaiting() && ended_;
+}
+
 int TerminalKeyboard::readKey() {
     while (!haveKey()) {
         if (ended_) {
@@ -116,6 +120,7 @@ void TerminalKeyboard::fill(int timeoutMs) {
         // no key will ever come, and polling it again would only spin.
         ended_ = true;
         decoder_.flush();
+        if (decode_) platform::requestTermination();
         return;
     }
     if (!decode_) {

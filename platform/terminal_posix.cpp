@@ -21,8 +21,12 @@ namespace {
 termios normalMode{};
 termios rawMode{};
 
-// The signal that asked the program to end; 0 while none has.
-volatile std::sig_atomic_t terminationFlag = 0;
+// The signal that asked the program to end; 0 while nothing has, and
+// RequestedFromInside for requestTermination. Lock-free, so that both a
+// handler and any thread may set it.
+std::atomic<int> terminationFlag{0};
+constexpr int RequestedFromInside = -1;
+static_assert(std::atomic<int>::is_always_lock_free);
 // Raw mode is what the terminal should be in now (not during an external
 // command): the job-control handlers read it.
 volatile std::sig_atomic_t rawWanted = 0;
@@ -50,7 +54,8 @@ void setMode(const termios& mode) {
 }
 
 extern "C" void onTerminationSignal(int signal) {
-    terminationFlag = signal;
+    int none = 0;
+    terminationFlag.compare_exchange_strong(none, signal);
 }
 
 // Continued (fg): the shell has put its own mode back, so raw mode is set
@@ -111,8 +116,8 @@ void watchJobControl() {
 // After everything else at exit (the terminal restored first): a program
 // ended by a signal says so to whoever started it.
 void endAsSignalled() {
-    const int signal = terminationFlag;
-    if (signal == 0) {
+    const int signal = terminationFlag.load();
+    if (signal <= 0) {
         return;
     }
     std::fflush(nullptr);
@@ -184,15 +189,23 @@ void watchTerminationSignals() {
     // No SA_RESTART: a blocking wait ends early, so the loop sees the flag.
     action.sa_flags = 0;
     sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    struct sigaction hangUp {};
+    if (sigaction(SIGHUP, nullptr, &hangUp) != 0 || hangUp.sa_handler != SIG_IGN) {
+        sigaction(SIGHUP, &action, nullptr);
+    }
     // A screen that has gone (its pipe closed) must not kill the console
     // before the terminal is restored; writes to it just fail.
     signal(SIGPIPE, SIG_IGN);
 }
 
 bool terminationRequested() {
-    return terminationFlag != 0;
+    return terminationFlag.load() != 0;
+}
+
+void requestTermination() {
+    int none = 0;
+    terminationFlag.compare_exchange_strong(none, RequestedFromInside);
 }
 
 int longPauses() {

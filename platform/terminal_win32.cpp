@@ -81,6 +81,10 @@ bool terminationRequested() {
     return terminationFlag;
 }
 
+void requestTermination() {
+    terminationFlag = true;
+}
+
 int longPauses() {
     // A console program on Windows is not stopped by the system.
     return 0;

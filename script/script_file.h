@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "transfer/host_file.h"
 
@@ -27,6 +28,13 @@ public:
 
     // Reads and carries out one line; false when the script is to stop.
     bool runNextLine(SerialPort* port, Console& console);
+    // The line just run needs the monitor's next prompt before anything
+    // else happens: it went to the target, handed the line back to it, or
+    // is "local wait-prompt".
+    bool lineAwaitsPrompt(const Console& console) const;
+    // Nothing is left to read (looks ahead one byte, which the next read
+    // then takes first).
+    bool atEndOfFile();
 
     // Hands over the script that a "local auto" line of this one opened.
     // Whoever runs this script makes it the running one (this one waits as
@@ -45,9 +53,25 @@ public:
 private:
     bool runLocalLine(const char* text, SerialPort* port, Console& console);
     bool callScript(const char* path, Console& console);
+    bool readByte(char& byte);
+    // Back to the first line ("local auto-again").
+    void rewind();
+    // A one-line warning for a line that the monitor would not take as
+    // written: cut at LineSize - 1 bytes, or the last one without a line end.
+    void warnOfTrap(Console& console, std::int32_t count, const char* raw, bool sent);
 
     Owned<ScriptFile> called_;
     bool failed_ = false;
+    std::string path_;
+    // The line being read is this one of the file (counted from 1), and a
+    // piece of it has been read already.
+    std::int32_t lineNumber_ = 0;
+    bool midLine_ = false;
+    // The byte atEndOfFile read ahead; -1 for none.
+    int peeked_ = -1;
+    std::int32_t cutWarned_ = 0;
+    bool lineSent_ = false;
+    bool lineWaits_ = false;
 };
 
 // Opens the script at path one level below depth; when it cannot, says

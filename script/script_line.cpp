@@ -56,18 +56,22 @@ bool ScriptFile::runNextLine(SerialPort* port, Console& console) {
     char raw[LineSize];
     char copy[LineSize];
     const std::int32_t count = readLine(copy, raw, LineSize);
+    lineSent_ = false;
+    lineWaits_ = false;
     if (count == 0) {
         atEnd = true;
         failed_ = false;
         return false;
     }
     const char* local = std::strstr(copy, "local");
+    warnOfTrap(console, count, raw, local == nullptr);
     if (local == nullptr) {
         // Sent as read, line end and any NUL bytes included; the monitor's
         // next prompt brings the next line.
         if (port != nullptr) {
             port->write(raw, count);
         }
+        lineSent_ = true;
         return true;
     }
     return runLocalLine(local, port, console);
@@ -129,8 +133,9 @@ bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& conso
         result = local::beep(console);
     }
     // "wait-prompt" runs nothing: the line only waits for the next prompt.
+    lineWaits_ = holds(text, "wait-prompt");
     if (holds(text, "auto-again")) {
-        platform::seekFile(handle, 0);
+        rewind();
     }
     // A "quit" ends the script as its end of file would, unless the line
     // had already failed.

@@ -66,9 +66,16 @@ void ScriptRunner::step(SerialPort* port) {
             script_ = std::move(called);
             continue;
         }
-        if (goOn) {
+        // A last line that needs no prompt has none to wait for: the script
+        // (and a batch run with it) ends once it ran.
+        if (goOn && (!callers_.empty() || script_->lineAwaitsPrompt(console_) ||
+                     !script_->atEndOfFile())) {
             scriptRunning_ = true;
             return;
+        }
+        if (goOn) {
+            script_.reset();
+            break;
         }
         script_.reset();
         if (!callers_.empty()) {

@@ -55,6 +55,9 @@ bool foregroundWait(Console& console, Owned<TransferJob> job) {
         if (cancel) {
             job->cancelAndWait();
             console.print("\n");
+            // Ended from outside (a signal, the time-out, a verdict): the
+            // log says what became of the transfer.
+            if (platform::terminationRequested()) console.print("transfer failed\n");
             console.state = Typing;
             return false;
         }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/batch_runner.h"
 #include "tests/support/e2e_console.h"
 #include "tests/support/e2e_keys.h"
 #include "tests/support/e2e_session.h"
@@ -218,3 +219,30 @@ TEST_F(Board, OutsideRamAndFaultsComeBackToThePrompt) {
 }
 
 }  // namespace
+
+// A CI job's run: the test program loaded, its a0 set, started, and the
+// verdict taken from its result line.
+TEST(BoardBatch, TheResultLineGivesTheRunsStatus) {
+    const std::string reason = e2e::QemuBoard::missing();
+    if (!reason.empty()) GTEST_SKIP() << reason;
+    e2e::TempFolder files;
+    for (const auto& [spoiled, status] : {std::pair{"0", 0}, {"2", 5}}) {
+        e2e::QemuBoard board;
+        ASSERT_TRUE(board.start()) << board.error();
+        // QEMU takes up to a second to notice the port; the echo's carriage
+        // return then brings the first prompt.
+        const std::string script = files.file("ci.txt");
+        ASSERT_TRUE(e2e::writeFile(script, "local sleep 1 echo go\nlocal load " + e2e::QemuBoard::example("check.elf") +
+                                               "\nsr a0 " + spoiled + "\ng\n"));
+        e2e::BatchRun run;
+        run.configHome = files.path();
+        run.output = files.file("out.txt");
+        EXPECT_EQ(e2e::runConsole(run, {"-p" + board.port(), "-b115200", "--batch", "--timeout=60", "--expect",
+                                        "RESULT: PASS", "--fail-on", "RESULT: FAIL", script}),
+                  status)
+            << e2e::readFile(run.output);
+        EXPECT_NE(std::string::npos, e2e::readFile(run.output).find(status == 0 ? "check words: ok"
+                                                                                : "check arithmetic: FAILED"))
+            << e2e::readFile(run.output);
+    }
+}

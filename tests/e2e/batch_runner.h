@@ -3,6 +3,7 @@
 // The console binary run as a CI job runs it: no terminal, standard input and
 // output redirected or closed.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/e2e_console.h"
+#include "tests/support/e2e_session.h"
 
 namespace e2e {
 
@@ -81,5 +83,29 @@ inline std::optional<int> runConsole(const BatchRun& run, const std::vector<std:
     if (!WIFEXITED(status)) return 128 + WTERMSIG(status);
     return WEXITSTATUS(status);
 }
+
+// Runs the console on a simulated target; stdout in out.txt, stderr in
+// err.txt of a folder of the test's own.
+class BatchRunTest : public ::testing::Test {
+protected:
+    std::optional<int> run(sim::SimTarget& target, const std::vector<std::string>& arguments,
+                           BatchRun settings = {}, milliseconds timeout = milliseconds(20000)) {
+        settings.configHome = folder.path();
+        if (settings.output.empty() && settings.outputFd < 0) settings.output = folder.file("out.txt");
+        settings.errors = folder.file("err.txt");
+        std::vector<std::string> all{"-p" + target.slavePath()};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return runConsole(settings, all, timeout);
+    }
+    std::string script(const std::string& name, const std::string& text) {
+        const std::string path = folder.file(name);
+        EXPECT_TRUE(writeFile(path, text));
+        return path;
+    }
+    std::string out() const { return readFile(folder.file("out.txt")); }
+    std::string err() const { return readFile(folder.file("err.txt")); }
+
+    TempFolder folder;
+};
 
 }  // namespace e2e

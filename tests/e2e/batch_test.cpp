@@ -1,6 +1,5 @@
 // tolvanis --batch as a CI job runs it, against the simulated target: the
 // exit statuses, no terminal, and the session log.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <regex>
@@ -13,29 +12,7 @@ namespace {
 
 using namespace e2e;
 
-class Batch : public ::testing::Test {
-protected:
-    // Runs the console on the target with these extra arguments; stdout in
-    // out.txt, stderr in err.txt.
-    std::optional<int> run(sim::SimTarget& target, const std::vector<std::string>& arguments,
-                           BatchRun settings = {}) {
-        settings.configHome = folder.path();
-        if (settings.output.empty() && settings.outputFd < 0) settings.output = folder.file("out.txt");
-        settings.errors = folder.file("err.txt");
-        std::vector<std::string> all{"-p" + target.slavePath()};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        return runConsole(settings, all);
-    }
-    std::string script(const std::string& name, const std::string& text) {
-        const std::string path = folder.file(name);
-        EXPECT_TRUE(writeFile(path, text));
-        return path;
-    }
-    std::string out() const { return readFile(folder.file("out.txt")); }
-    std::string err() const { return readFile(folder.file("err.txt")); }
-
-    TempFolder folder;
-};
+class Batch : public BatchRunTest {};
 
 TEST_F(Batch, ExitStatusTellsHowTheScriptEnded) {
     sim::SimTarget target;
@@ -180,9 +157,10 @@ TEST_F(Batch, ALogThatCannotBeKeptIsRefusedBeforeThePortOpens) {
     struct stat info {};
     EXPECT_NE(::stat((folder.path() + "/kembri/settings").c_str(), &info), 0) << "nothing stored";
 
-    // Writes that fail (a full disk): one warning, and the session goes on.
+    // Writes that fail (a full disk): one warning, and the session goes on,
+    // but it ends as a failure.
     EXPECT_EQ(run(target, {"--batch", "--log", "/dev/full", script("two.txt", "dw 80000000 1\ndw 80000004 1\n")}),
-              0);
+              1);
     const std::string shown = out();
     const std::string warning = "cannot write the log (No space left on device), logging stopped\n";
     EXPECT_EQ(shown.find(warning), shown.rfind(warning)) << shown;

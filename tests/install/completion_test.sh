@@ -66,9 +66,9 @@ expect() {
 [[ $(complete -p tolvanis 2>/dev/null) == *"-F _tolvanis"* ]] || fail "no completion registered for tolvanis"
 
 complete_line "tolvanis -"
-expect "options after -" -p -b --list --help --version --log --log-timestamps --batch --timeout --reconnect --strict-rts
+expect "options after -" -p -b --list --help --version --log --log-timestamps --batch --timeout --reconnect --strict-rts --expect --fail-on
 complete_line "tolvanis --"
-expect "long options after --" --list --help --version --log --log-timestamps --batch --timeout --reconnect --strict-rts
+expect "long options after --" --list --help --version --log --log-timestamps --batch --timeout --reconnect --strict-rts --expect --fail-on
 complete_line "tolvanis --log"
 expect "--log" --log --log-timestamps
 complete_line "tolvanis --timeout "

@@ -166,7 +166,7 @@ TEST(LocalLines, TransfersGetTheirFields) {
 
 TEST(LocalLines, DloadWithoutAddressRunsNothing) {
     Rig rig;
-    EXPECT_TRUE(runFirst(rig, "local dload file\n"));
+    EXPECT_TRUE(runFirst(rig, "local dload file\nnext\n"));
     EXPECT_TRUE(rig.events.empty());
 }
 

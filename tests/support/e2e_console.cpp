@@ -100,7 +100,8 @@ void leadJob(int terminal, int tellPid) {
 
 // The forked child: a session of its own with the pty as its controlling
 // terminal, as a shell in a terminal window would start it; then the console.
-[[noreturn]] void runChild(int terminal, int tellJobPid, int closed, char** argv, char** envp) {
+[[noreturn]] void runChild(int terminal, int tellJobPid, int closed, bool ignoreHangups, char** argv,
+                           char** envp) {
     ::setsid();
     ::ioctl(terminal, TIOCSCTTY, 0);
     if (tellJobPid >= 0) leadJob(terminal, tellJobPid);
@@ -115,6 +116,7 @@ void leadJob(int terminal, int tellPid) {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) ::signal(number, SIG_DFL);
+    if (ignoreHangups) ::signal(SIGHUP, SIG_IGN);
     ::execve(argv[0], argv, envp);
     ::_exit(127);
 }
@@ -168,10 +170,12 @@ bool ConsoleProcess::start(const std::vector<std::string>& arguments) {
     if (asJob_ && ::pipe2(jobPid, O_CLOEXEC) != 0) return false;
     const int closed = closedAtStart_;
     const bool asJob = asJob_;
+    const bool ignoreHangups = ignoreHangups_;
 
     const pid_t child = ::fork();
     if (child < 0) return false;
-    if (child == 0) runChild(terminal, asJob ? jobPid[1] : -1, closed, argv.data(), envp.data());
+    if (child == 0) runChild(terminal, asJob ? jobPid[1] : -1, closed, ignoreHangups, argv.data(),
+                                 envp.data());
     pid_ = child;
     consolePid_ = child;
     if (asJob) {
@@ -354,6 +358,11 @@ bool ConsoleProcess::running() { return pid_ >= 0 && !reap(WNOHANG); }
 
 void ConsoleProcess::sendSignal(int signal) const {
     if (consolePid_ >= 0 && !reaped_) ::kill(consolePid_, signal);
+}
+
+void ConsoleProcess::hangUp() {
+    stopReader();
+    closeFd(master_);
 }
 
 void ConsoleProcess::killAndReap() {

@@ -48,6 +48,8 @@ public:
     // shell does: stop signals then stop it. The exit status is the
     // console's all the same.
     void runAsJob() { asJob_ = true; }
+    // Set before start: the console starts with SIGHUP ignored, as under nohup.
+    void ignoreHangups() { ignoreHangups_ = true; }
 
     // Runs the console with these arguments; false when it could not be run.
     bool start(const std::vector<std::string>& arguments);
@@ -80,6 +82,9 @@ public:
     bool running();
     bool endedBySignal() const { return reaped_ && signalled_; }
     void sendSignal(int signal) const;
+    // The terminal goes away (its window closed): the master side is closed,
+    // and the screen is what it was.
+    void hangUp();
     // Resources used by the whole run, known after exit.
     const rusage& usage() const { return usage_; }
 
@@ -110,6 +115,7 @@ private:
     pid_t consolePid_ = -1;
     int closedAtStart_ = -1;
     bool asJob_ = false;
+    bool ignoreHangups_ = false;
     int pidFd_ = -1;
     bool reaped_ = false;
     bool signalled_ = false;

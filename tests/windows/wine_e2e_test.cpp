@@ -304,6 +304,19 @@ TEST_F(Wine, BatchRunsKeepALogAndEndWithTheScriptsStatus) {
     EXPECT_EQ(std::string::npos, failed.find("not reached")) << failed;
 }
 
+TEST_F(Wine, BatchVerdictsComeFromTheTargetsLines) {
+    const auto target = startTarget();
+    ASSERT_NE(nullptr, target);
+    const std::string folder = prefix->makeWorkFolder("verdicts");
+    ASSERT_TRUE(wine::writeFile(folder + "/dump.txt", wine::windowsLines({"dw 80020000 1"})));
+    for (const auto& [option, status] : {std::pair{"--expect=^80020000: ", 0}, {"--fail-on=^80020000: ", 5}}) {
+        wine::ConsoleProgram run(*prefix, {console, "-pCOM1", "--batch", "--timeout=30", option, "dump.txt"},
+                                 folder);
+        ASSERT_TRUE(run.started());
+        EXPECT_EQ(status, run.waitForExit(60s)) << option << run.screen();
+    }
+}
+
 TEST_F(Wine, APortThatGoesAwayIsWaitedForAndReopened) {
     auto target = startTarget();
     ASSERT_NE(nullptr, target);
