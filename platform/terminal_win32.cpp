@@ -15,8 +15,16 @@ namespace {
 DWORD normalMode = 0;
 DWORD rawMode = 0;
 
-// Set from the control handler, which runs on a thread of its own.
-std::atomic<bool> terminationFlag{false};
+// Who asked the run to end first: a console control event (from the handler,
+// which runs on a thread of its own) or the program itself (a time-out, a
+// verdict, the keyboard gone), which ends with a status of its own.
+enum Requester : int { Nobody, ControlEvent, FromInside };
+std::atomic<int> terminationFlag{Nobody};
+
+void requestBy(Requester requester) {
+    int none = Nobody;
+    terminationFlag.compare_exchange_strong(none, requester);
+}
 // The console's keys go to the target (the session put the console in raw
 // mode): Ctrl+C is one of them then, not a request to end.
 std::atomic<bool> keysForTarget{false};
@@ -39,15 +47,15 @@ BOOL WINAPI onConsoleControl(DWORD event) {
         // In raw mode Ctrl+C is a key for the target. Wine's terminal console
         // sends it as this event instead; it must not end the console. A run
         // that never took the keys (a batch run) ends on it, as on SIGINT.
-        if (!keysForTarget) terminationFlag = true;
+        if (!keysForTarget) requestBy(ControlEvent);
         return TRUE;
     case CTRL_BREAK_EVENT:
-        terminationFlag = true;
+        requestBy(ControlEvent);
         return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        terminationFlag = true;
+        requestBy(ControlEvent);
         Sleep(ClosingGraceMs);
         return TRUE;
     default:
@@ -78,11 +86,11 @@ void watchTerminationSignals() {
 }
 
 bool terminationRequested() {
-    return terminationFlag;
+    return terminationFlag.load() != Nobody;
 }
 
 void requestTermination() {
-    terminationFlag = true;
+    requestBy(FromInside);
 }
 
 int longPauses() {
@@ -99,7 +107,7 @@ namespace {
 
 // After everything else at exit: a run that a control event ended says so.
 void endAsInterrupted() {
-    if (!terminationFlag) return;
+    if (terminationFlag.load() != ControlEvent) return;
     std::fflush(nullptr);
     std::_Exit(InterruptedStatus);
 }
