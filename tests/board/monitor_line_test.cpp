@@ -43,6 +43,11 @@ protected:
         ASSERT_TRUE(board.start()) << board.error();
         line = std::make_unique<PtyLine>(board.port());
         ASSERT_TRUE(line->isOpen());
+        // Prompts for the carriage returns of the boot may still be on their
+        // way; a command's answer comes after all of them.
+        ASSERT_TRUE(line->send("help\r"));
+        ASSERT_NE(npos, line->readUntil("this list", 10s).find("this list"));
+        line->readUntil(Prompt);
     }
 
     // Sends bytes; what the monitor answers, up to its next prompt.
