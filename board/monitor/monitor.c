@@ -14,6 +14,9 @@ struct exception_info exception_record;
 
 static char line[MAX_LINE + 1];
 static unsigned line_length;
+/* The byte before was a CR, so that CR LF ends one line; kept while a
+   program runs, as its LF comes after the program's return. */
+static int last_was_cr;
 
 static const char help_text[] =
     "sr REG HEX        set a register (epc, gp, sp, r0..r31, at, v0, ..., ra, hi, lo)\r\n"
@@ -103,7 +106,9 @@ static int split_words(char **words)
     }
 }
 
-static void run_line(void)
+/* 1 when the line was an exchange, which took bytes of its own: the next
+   byte then follows them, not the line's CR. */
+static int run_line(void)
 {
     char *words[MAX_WORDS];
     line[line_length] = '\0';
@@ -111,9 +116,18 @@ static void run_line(void)
     const int count = split_words(words);
     /* The exchange commands are the protocol's own words, upper case only;
        they print their own prompt when they end. */
-    if (count > 0 && same_text(words[0], "BWR")) return binary_write();
-    if (count > 0 && same_text(words[0], "BRD")) return binary_read();
-    if (count > 0 && same_text_folded(words[0], "g")) return go();
+    if (count > 0 && same_text(words[0], "BWR")) {
+        binary_write();
+        return 1;
+    }
+    if (count > 0 && same_text(words[0], "BRD")) {
+        binary_read();
+        return 1;
+    }
+    if (count > 0 && same_text_folded(words[0], "g")) {
+        go();
+        return 0;
+    }
     if (count == 0) {
     } else if (same_text_folded(words[0], "sr")) {
         set_register_command(words, count);
@@ -127,6 +141,7 @@ static void run_line(void)
         print("unknown command\r\n");
     }
     print(PROMPT);
+    return 0;
 }
 
 /* CR, LF or CR LF end a line; backspace and delete take back a byte; other
@@ -134,7 +149,6 @@ static void run_line(void)
    are no part of a command. */
 static void serve(void)
 {
-    int last_was_cr = 0;
     for (;;) {
         const unsigned char byte = get_byte();
         const int after_cr = last_was_cr;
@@ -142,8 +156,7 @@ static void serve(void)
         if (byte == '\n' && after_cr) continue;
         if (byte == '\r' || byte == '\n') {
             print("\r\n");
-            run_line();
-            last_was_cr = 0;
+            if (run_line()) last_was_cr = 0;
         } else if (byte == 0x08 || byte == 0x7f) {
             if (line_length > 0) {
                 --line_length;

@@ -31,11 +31,13 @@ public:
     void writeText(const char* name, const char* value) override { texts[name] = value; }
     void writeNumber(const char* name, std::int32_t value) override { numbers[name] = value; }
     void commit() override { ++commits; }
+    std::string notice() const override { return noticeText; }
 
     bool opens = true;
     std::map<std::string, std::string> texts;
     std::map<std::string, std::int32_t> numbers;
     int commits = 0;
+    std::string noticeText;
 };
 
 StartupSettings settle(MemoryStore& store, std::vector<const char*> arguments) {
@@ -82,10 +84,14 @@ TEST(StartupSettings, BaudRatesAreReadUpToTheFirstNonDigit) {
         const char* argument;
         std::int32_t baud;
     };
+    // Only the first 99 characters count; 2^64 + 9600 must not wrap round to 9600.
+    const std::string padded = "-b" + std::string(96, '0') + "9600";
     const Case cases[] = {{"-b9600x", 9600},         {"-bfast", 57600},
                           {"-b", 57600},             {"-b-300", -300},
                           {"-b 19200", 19200},       {"-b2147483647", 2147483647},
-                          {"-b2147483648", 57600},   {"-b99999999999999999999", 57600}};
+                          {"-b2147483648", 57600},   {"-b99999999999999999999", 57600},
+                          {"-b-2147483648", INT32_MIN}, {"-b18446744073709561216", 57600},
+                          {padded.c_str(), 960}};
     for (const Case& c : cases) {
         MemoryStore store;
         store.numbers["tolvanisBaud"] = 57600;
@@ -137,6 +143,12 @@ TEST(StartupSettings, AStoreThatCannotBeOpenedLeavesDefaultsAndTheCommandLine) {
     EXPECT_EQ(settings.baudRate, 4800);
     EXPECT_EQ(store.commits, 0);
     EXPECT_EQ(store.texts["tolvanisPort"], "COM7");
+}
+
+TEST(StartupSettings, WhatTheStoreHasToSayIsPassedOn) {
+    MemoryStore store;
+    store.noticeText = "settings not stored: cannot read FILE\n";
+    EXPECT_EQ(storeSettings(store, StartupSettings{}), store.noticeText);
 }
 
 TEST(StartupSettings, HelpVersionAndListAreFoundAnywhere) {

@@ -89,6 +89,9 @@ TEST(KeyDecoder, ModifiedKeysHaveTheirOwnCodes) {
         {"\x1b[1;2P", 0, 84},    {"\x1b[1;3S", 0, 107},   {"\x1b[21;2~", 0, 93},
         {"\x1b[23;5~", 224, 137}, {"\x1b[24;3~", 224, 140}, {"\x1b[Z", 0, 15},
         {"\x1b" "a", 0, 30},        {"\x1bQ", 0, 16},        {"\x1b[1;7C", 0, 157},
+        {"\x1bz", 0, 44},         {"\x1bZ", 0, 44},         {"\x1b[1;9A", 0, 152},
+        // Every modifier at once: the most a terminal sends.
+        {"\x1b[1;16A", 0, 152},
     };
     for (const KnownKey& key : modified) {
         EXPECT_EQ(decode(key.sequence, false), (std::vector<int>{key.prefix, key.scan}))
@@ -104,9 +107,25 @@ TEST(KeyDecoder, OtherCompleteSequencesAreDroppedWhole) {
     EXPECT_EQ(decode("\x1bOZq", false), bytesOf("q"));
     EXPECT_EQ(decode("\x1b.", false), bytesOf(""));
     EXPECT_EQ(decode("\x1b[[Zk", false), bytesOf("k"));
+    EXPECT_EQ(decode("\x1b[1[A", false), bytesOf("A"));
+    // A modifier number past the four bits, or a third field: no key of ours.
+    EXPECT_EQ(decode("\x1b[1;17A\x1b[1;1;5C", false), bytesOf(""));
+    // 2^32 + 11: a number that would wrap round to F1's.
+    EXPECT_EQ(decode("\x1b[4294967307~q", false), bytesOf("q"));
+    // Sixteen parameter bytes are read; a seventeenth makes the sequence no key.
+    EXPECT_EQ(decode("\x1b[" + std::string(14, '0') + "11~", false), (std::vector<int>{0, 59}));
+    EXPECT_EQ(decode("\x1b[" + std::string(15, '0') + "11~q", false), bytesOf("q"));
     // A control byte breaks a sequence off and counts on its own.
     EXPECT_EQ(decode("\x1b[1\x7f"), (std::vector<int>{8}));
     EXPECT_EQ(decode("\x1b\r"), (std::vector<int>{27, 13}));
+    EXPECT_EQ(decode("\x1bO\r"), (std::vector<int>{0, 24, 13}));
+    EXPECT_EQ(decode("\x1b[[\r"), (std::vector<int>{13}));
+    EXPECT_EQ(decode("\x1b\xe9"), (std::vector<int>{27, 0xe9}));
+}
+
+TEST(KeyDecoder, EachSequenceStartsAfresh) {
+    const std::string overlong = "\x1b[" + std::string(40, '1') + "~";
+    EXPECT_EQ(decode(overlong + "\x1b[1;5C\x1b[A", false), (std::vector<int>{224, 116, 224, 72}));
 }
 
 TEST(KeyDecoder, LoneEscWaitsForFlush) {

@@ -1,13 +1,16 @@
 #include "platform/settings_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -90,19 +93,29 @@ TEST_F(SettingsStoreTest, HomeConfigWhenXdgIsUnsetOrRelative) {
         store->writeNumber("tolvanisBaud", 57600);
         store->commit();
     }
+    // A HOME that is no full path names no place: nothing is made anywhere.
+    const fs::path workingFolder = fs::current_path();
+    fs::current_path(root);
+    setenv("HOME", "home", 1);
+    const bool opened = makeSystemSettingsStore()->open();
+    fs::current_path(workingFolder);
     if (oldHome != nullptr) {
         setenv("HOME", savedHome.c_str(), 1);
     } else {
         unsetenv("HOME");
     }
+    EXPECT_FALSE(opened);
+    EXPECT_FALSE(fs::exists(root / "home"));
     std::ifstream file(root / ".config" / "kembri" / "settings");
     std::string line;
     std::getline(file, line);
     EXPECT_EQ(line, "tolvanisBaud=57600");
 }
 
-TEST_F(SettingsStoreTest, OtherLinesAreKept) {
+TEST_F(SettingsStoreTest, OtherLinesAndTheModeAreKept) {
     writeSettingsFile("# kept\nother=1\ntolvanisBaud=9600\nno equals sign\ntolvanisPort=COM3\n");
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(settingsFile(), mode);
     auto store = makeSystemSettingsStore();
     ASSERT_TRUE(store->open());
     store->writeText("tolvanisPort", "COM4");
@@ -110,6 +123,7 @@ TEST_F(SettingsStoreTest, OtherLinesAreKept) {
     store->commit();
     EXPECT_EQ(readSettingsFile(),
               "# kept\nother=1\ntolvanisBaud=115200\nno equals sign\ntolvanisPort=COM4\n");
+    EXPECT_EQ(fs::status(settingsFile()).permissions(), mode);
 }
 
 TEST_F(SettingsStoreTest, NamesMatchWholeAndFirstLineWins) {
@@ -132,6 +146,15 @@ TEST_F(SettingsStoreTest, LongPortNamesAreReadWhole) {
     std::string port;
     ASSERT_TRUE(store->readText("tolvanisPort", port));
     EXPECT_EQ(port, name);
+
+    // Up to a line of 4096 bytes; a longer value is not stored at all.
+    const std::string longest(4096 - std::strlen("tolvanisPort="), 'p');
+    store->writeText("tolvanisPort", longest.c_str());
+    store->commit();
+    EXPECT_EQ(readSettingsFile(), "tolvanisPort=" + longest + "\n");
+    store->writeText("tolvanisPort", (longest + "p").c_str());
+    store->commit();
+    EXPECT_EQ(readSettingsFile(), "");
 }
 
 TEST_F(SettingsStoreTest, BaudMustBeADecimal32BitNumber) {
@@ -214,6 +237,15 @@ TEST_F(SettingsStoreTest, ASymbolicLinkIsWrittenThrough) {
     for (const auto& entry : fs::directory_iterator(real.parent_path())) {
         EXPECT_EQ(entry.path().filename(), "shared-settings");
     }
+
+    // A link that leads round in a circle is left alone, and says so.
+    fs::remove(settingsFile());
+    fs::create_symlink("settings", settingsFile());
+    auto looped = makeSystemSettingsStore();
+    ASSERT_TRUE(looped->open());
+    looped->commit();
+    EXPECT_NE(looped->notice(), "");
+    EXPECT_TRUE(fs::is_symlink(settingsFile()));
 }
 
 TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsLeftAloneAndSaysSo) {
@@ -229,13 +261,15 @@ TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsLeftAloneAndSaysSo) {
     EXPECT_EQ(fs::directory_iterator(settingsFile().parent_path())->path(), settingsFile());
 }
 
-TEST_F(SettingsStoreTest, ValueWithALineBreakIsNotStored) {
-    writeSettingsFile("tolvanisPort=COM1\n");
-    auto store = makeSystemSettingsStore();
-    ASSERT_TRUE(store->open());
-    store->writeText("tolvanisPort", "COM2\ntolvanisBaud=1");
-    store->commit();
-    EXPECT_EQ(readSettingsFile(), "");
+TEST_F(SettingsStoreTest, ValueWithALineBreakOrDelIsNotStored) {
+    for (const char* value : {"COM2\ntolvanisBaud=1", "COM2\x7f"}) {
+        writeSettingsFile("tolvanisPort=COM1\n");
+        auto store = makeSystemSettingsStore();
+        ASSERT_TRUE(store->open());
+        store->writeText("tolvanisPort", value);
+        store->commit();
+        EXPECT_EQ(readSettingsFile(), "") << value;
+    }
 }
 
 TEST_F(SettingsStoreTest, CommitLeavesNoTemporaryFile) {
@@ -253,15 +287,40 @@ TEST_F(SettingsStoreTest, CommitLeavesNoTemporaryFile) {
 }
 
 TEST_F(SettingsStoreTest, FolderThatCannotBeMadeFailsSilently) {
-    // A file stands where the configuration folder should be.
-    std::ofstream(configHome.string()) << "not a folder";
+    // A file stands where the configuration folder, or ours in it, should be.
+    for (const fs::path& file : {configHome, configHome / "kembri"}) {
+        std::ofstream(file.string()) << "not a folder";
+        auto store = makeSystemSettingsStore();
+        EXPECT_FALSE(store->open()) << file;
+        std::string port;
+        EXPECT_FALSE(store->readText("tolvanisPort", port));
+        store->writeText("tolvanisPort", "COM1");
+        store->commit();
+        EXPECT_TRUE(fs::is_regular_file(file));
+        EXPECT_EQ(store->notice(), "");
+        fs::remove(file);
+        fs::create_directories(configHome);
+    }
+}
+
+TEST_F(SettingsStoreTest, AWriteThatFailsLeavesTheOldFileWhole) {
+    writeSettingsFile("tolvanisPort=COM1\n");
     auto store = makeSystemSettingsStore();
-    EXPECT_FALSE(store->open());
-    std::string port;
-    EXPECT_FALSE(store->readText("tolvanisPort", port));
-    store->writeText("tolvanisPort", "COM1");
+    ASSERT_TRUE(store->open());
+    store->writeText("tolvanisPort", std::string(200, 'p').c_str());
+    // A disk that fills up: no file may grow past 100 bytes.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     store->commit();
-    EXPECT_TRUE(fs::is_regular_file(configHome));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(readSettingsFile(), "tolvanisPort=COM1\n");
+    const fs::directory_iterator entries(settingsFile().parent_path());
+    EXPECT_EQ(std::distance(entries, fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/input_wait.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -76,6 +78,18 @@ TEST_F(TerminalKeyboardOnPty, LoneEscapeIsTheEscKeyAfterAShortWait) {
     EXPECT_EQ(keys, (std::vector<int>{27}));
     EXPECT_GE(elapsed, 40);
     EXPECT_LT(elapsed, 500);
+
+    // A blocking read (a script's pause) gets it after the same wait. The
+    // late byte only ends a read that would otherwise wait for ever.
+    writeAll(master, "\x1b");
+    std::thread late([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        writeAll(master, "x");
+    });
+    const auto readStart = Clock::now();
+    EXPECT_EQ(keyboard.readKey(), 27);
+    EXPECT_LT(msSince(readStart), 500);
+    late.join();
 }
 
 TEST_F(TerminalKeyboardOnPty, ReadKeyWaitsForTheRestOfASplitSequence) {
@@ -135,6 +149,11 @@ TEST(TerminalKeyboardOnPipe, BytesComeRawAndTheEndMeansNoMoreKeys) {
     }
     EXPECT_LT(msSince(start), 100);
     EXPECT_EQ(keyboard.readKey(), Keyboard::NoMoreKeys);
+    // A wait on it sleeps to its deadline: the console loop does not spin.
+    const std::intptr_t handle = keyboard.waitHandle();
+    const auto waitStart = Clock::now();
+    platform::waitForInput(&handle, 1, platform::Deadline::after(std::chrono::milliseconds(200)));
+    EXPECT_GE(msSince(waitStart), 150);
     ::close(pipeFds[0]);
 }
 
