@@ -44,15 +44,15 @@ public:
     // each of the `bytes` it took, and one for a read that took none. On the
     // pulse thread they merge into one, at once after a lone byte (a target
     // may be waiting for it), after BatchHold without more bytes otherwise.
-    void afterRead(std::int32_t bytes = 1);
+    void afterRead(std::int32_t bytes);
     // The block's data is in: its last pulse goes out now.
     void release();
     // Before the worker writes a byte: the last pulse asked for is over.
     void settle();
     // Pulses run on a thread of their own.
     bool overlapped() const { return shared_ != nullptr; }
-    // A read may take every byte that has come: while one byte is read, the
-    // target cannot be waiting for the pulse after the one before.
+    // A read may take every byte that has come: bytes that are there
+    // together were sent without a pulse between them.
     bool readsWhatHasCome() const { return mode_ == PulseMode::Overlapped; }
 
 private:
