@@ -31,15 +31,15 @@ const double LineMs = Ms(ByteTime * (BlockSize + 1)).count();
 // the block's request.
 class AdapterLine final : public SerialPort {
 public:
-    AdapterLine(bool pacing, milliseconds pulseCost, std::size_t burst = 1)
-        : pacing_(pacing), pulseCost_(pulseCost), burst_(burst) {
+    AdapterLine(bool pacing, milliseconds pulseCost, std::size_t burst = 1, bool lineControl = true)
+        : pacing_(pacing), pulseCost_(pulseCost), burst_(burst), lineControl_(lineControl) {
         bytes_.push_back(blockChecksum(bytes_.data()));
     }
     ~AdapterLine() override {  // a pulse still in the driver is waited for
         std::unique_lock<std::mutex> hold(lock_);
         changed_.wait_for(hold, seconds(5), [&] { return !inCall_; });
     }
-    bool pulseIsLineControl() const override { return true; }
+    bool pulseIsLineControl() const override { return lineControl_; }
     std::int32_t write(const void* data, std::int32_t count) override {
         std::lock_guard<std::mutex> hold(lock_);
         const std::uint8_t byte = *static_cast<const std::uint8_t*>(data);
@@ -103,6 +103,7 @@ private:
     const bool pacing_;
     const milliseconds pulseCost_;
     const std::size_t burst_;
+    const bool lineControl_;  // false: a pulse only queues a message, as the network's
     std::vector<std::uint8_t> bytes_ = randomBytes(BlockSize, 21);
     std::size_t served_ = 0;
     std::size_t released_ = 0;  // bytes a pacing target has sent
@@ -146,10 +147,14 @@ TEST(RtsPulses, ATargetThatWaitsForAPulseAfterEachBurstGetsOneOnceTheBurstIsOver
     EXPECT_EQ(line.pulseAfter, onePerBurst(64));
 }
 
-TEST(RtsPulses, StrictPulsesComeOneAfterEveryByteOfABurst) {
-    AdapterLine line(false, milliseconds(0), 24);
-    readBlock(line, PulseMode::Strict);
-    EXPECT_EQ(line.pulseAfter, onePerBurst(1));
+TEST(RtsPulses, PulsesMadeInPlaceComeOneForEveryByteOfABurst) {
+    AdapterLine strict(false, milliseconds(0), 24);
+    readBlock(strict, PulseMode::Strict);
+    EXPECT_EQ(strict.pulseAfter, onePerBurst(1));  // each before the next byte is read
+    // A port whose pulse only queues a message reads the burst first.
+    AdapterLine queued(false, milliseconds(0), 24, false);
+    readBlock(queued, PulseMode::Overlapped);
+    EXPECT_EQ(queued.pulseAfter.size(), std::size_t{BlockSize});
 }
 
 TEST(RtsPulses, ATargetAtLineRateGetsItsReplyWithinTheBlocksLineTime) {
