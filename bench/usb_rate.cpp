@@ -43,9 +43,12 @@ bool timesOf(const std::string& shown, const std::string& mark, double& wall, do
 
 std::string line(const Run& run, int round) {
     const std::string mark = run.name + std::to_string(round);
-    // time's report (stderr) comes before the mark.
+    // time's report (stderr) comes before the mark; a run that fails shows
+    // the end of what the console printed after it.
     return "{ time tolvanis -p/dev/ttyUSB0 -b921600 --batch --timeout 120 " + run.options + " /test/" + run.script +
-           " >/dev/null; echo \"" + mark + " status $?\" >&2; } 2>&1 | sed 's/^Command exited.*//'\n";
+           " >/tmp/out; echo $? >/tmp/status; } 2>&1 | sed 's/^Command exited.*//'\n"
+           "echo \"" + mark + " status $(cat /tmp/status)\"\n"
+           "[ \"$(cat /tmp/status)\" = 0 ] || echo \"" + mark + " said: $(tail -c 200 /tmp/out | tr -d '*\\r\\n')\"\n";
 }
 
 }  // namespace
@@ -101,6 +104,10 @@ int main(int argc, char** argv) {
             walls.push_back(wall);
             cpus.push_back(cpu);
             status = std::max(status, got);
+            std::smatch said;
+            if (got != 0 && std::regex_search(shown, said, std::regex(run.name + std::to_string(round) + " said: (.*)"))) {
+                std::printf("%s, round %d, exit %d: ...%s\n", run.name.c_str(), round + 1, got, said[1].str().c_str());
+            }
         }
         if (walls.empty()) {
             table.add({run.name, "no figures", "", "", ""});

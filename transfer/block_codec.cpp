@@ -43,17 +43,8 @@ bool BlockCodec::receiveBlock(SerialPort* port, TransferJob* job, RtsPulses& pul
             return false;
         }
         if (!writeByte(port, BlockStartByte)) return false;
-        // Summed as the bytes come, so that the reply to the checksum
-        // waits for nothing but the comparison.
         unsigned sum = 0;
-        for (std::int32_t i = 0; i < BlockSize; ++i) {
-            // The target paces itself by the RTS pulse after every byte,
-            // whether the byte came or not.
-            const std::int32_t got = port->read(&buffer[i], 1);
-            pulses.afterRead();
-            if (got != 1) return false;
-            sum += buffer[i];
-        }
+        if (!receiveData(port, pulses, sum)) return false;
         std::uint8_t checksum = 0;
         if (port->read(&checksum, 1) != 1) return false;
         // The target has seen the pulse for the last byte before the reply.
@@ -63,4 +54,33 @@ bool BlockCodec::receiveBlock(SerialPort* port, TransferJob* job, RtsPulses& pul
     }
     sendAbortByte(port);
     return false;
+}
+
+std::int32_t BlockCodec::takeWaiting(SerialPort* port, std::int32_t from) {
+    // Never past the data: the checksum follows it.
+    const std::int32_t got = port->readWaiting(&buffer[from], BlockSize - from);
+    return got > 0 ? got : 0;
+}
+
+bool BlockCodec::receiveData(SerialPort* port, RtsPulses& pulses, unsigned& sum) {
+    const bool takeAll = pulses.readsWhatHasCome();
+    for (std::int32_t at = 0; at < BlockSize;) {
+        // What has come is taken in one go; an empty line is waited for a
+        // byte at a time, under the read time-out, and the bytes that came
+        // with that byte count with it. Strict pulses read every byte alone.
+        std::int32_t got = takeAll ? takeWaiting(port, at) : 0;
+        if (got == 0) {
+            got = port->read(&buffer[at], 1);
+            if (takeAll && got == 1) got += takeWaiting(port, at + 1);
+        }
+        // The target paces itself by the RTS pulse after every byte,
+        // whether the byte came or not.
+        pulses.afterRead(got);
+        if (got <= 0) return false;
+        // Summed as the bytes come, so that the reply to the checksum
+        // waits for nothing but the comparison.
+        for (const std::int32_t end = at + got; at < end; ++at) sum += buffer[at];
+    }
+    pulses.release();
+    return true;
 }

@@ -51,6 +51,11 @@ public:
     bool receiveBlock(SerialPort* port, TransferJob* job, RtsPulses& pulses);
 
 private:
+    // A block's data into buffer, summed as it comes, with its RTS pulses.
+    bool receiveData(SerialPort* port, RtsPulses& pulses, unsigned& sum);
+    // The data bytes that are already there, into buffer from `from` on.
+    std::int32_t takeWaiting(SerialPort* port, std::int32_t from);
+
     Frame frame_;
 
 public:

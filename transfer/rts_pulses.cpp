@@ -24,14 +24,19 @@ struct RtsPulses::Shared {
     // came after.
     std::uint64_t requested = 0;
     std::uint64_t covered = 0;
-    bool idle = false;  // the pulse thread waits to be asked
+    // What the pulse thread waits for when it is not pulsing.
+    enum class Waiting { No, Asked, HoldOver } waiting = Waiting::No;
+    // The last bytes asked for came several at once, the latest at batchAt:
+    // their pulse waits for more to come.
+    bool held = false;
+    Clock::time_point batchAt;
     bool inCall = false;
     Clock::time_point callStarted;
     bool stopping = false;
     bool ended = false;
 };
 
-RtsPulses::RtsPulses(SerialPort* port, PulseMode mode) : port_(port) {
+RtsPulses::RtsPulses(SerialPort* port, PulseMode mode) : port_(port), mode_(mode) {
     if (mode != PulseMode::Overlapped || !port->pulseIsLineControl()) return;
     try {
         auto shared = std::make_shared<Shared>();
@@ -66,13 +71,20 @@ void RtsPulses::run(SerialPort* port, const std::shared_ptr<Shared>& state) {
     std::unique_lock<std::mutex> hold(shared.lock);
     while (!shared.stopping) {
         if (shared.requested == shared.covered) {
-            shared.idle = true;
+            shared.waiting = Shared::Waiting::Asked;
             shared.asked.wait_for(hold, IdleLook);
-            shared.idle = false;
+            shared.waiting = Shared::Waiting::No;
+            continue;
+        }
+        if (shared.held && Clock::now() < shared.batchAt + BatchHold) {
+            shared.waiting = Shared::Waiting::HoldOver;
+            shared.asked.wait_until(hold, shared.batchAt + BatchHold);
+            shared.waiting = Shared::Waiting::No;
             continue;
         }
         // Every request up to here is followed by this one pulse.
         const std::uint64_t upTo = shared.requested;
+        shared.held = false;
         shared.inCall = true;
         shared.callStarted = Clock::now();
         hold.unlock();
@@ -86,22 +98,42 @@ void RtsPulses::run(SerialPort* port, const std::shared_ptr<Shared>& state) {
     shared.answered.notify_all();
 }
 
-void RtsPulses::afterRead() {
+void RtsPulses::afterRead(std::int32_t bytes) {
+    const std::int32_t pulses = bytes > 1 ? bytes : 1;
     if (!shared_) {
-        port_->pulseRts();
+        for (std::int32_t i = 0; i < pulses; ++i) port_->pulseRts();
         return;
     }
     bool wake = false;
     {
         std::lock_guard<std::mutex> hold(shared_->lock);
-        ++shared_->requested;
-        wake = shared_->idle;
+        shared_->requested += static_cast<std::uint64_t>(pulses);
+        shared_->held = pulses > 1;
+        // A thread holding over batches finds the later batch when it looks.
+        if (shared_->held) shared_->batchAt = Clock::now();
+        wake = shared_->waiting == Shared::Waiting::Asked ||
+               (!shared_->held && shared_->waiting == Shared::Waiting::HoldOver);
+    }
+    if (wake) shared_->asked.notify_one();
+}
+
+void RtsPulses::release() {
+    if (shared_) hurry();
+}
+
+void RtsPulses::hurry() {
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> hold(shared_->lock);
+        shared_->held = false;
+        wake = shared_->waiting == Shared::Waiting::HoldOver;
     }
     if (wake) shared_->asked.notify_one();
 }
 
 void RtsPulses::settle() {
     if (!shared_) return;
+    hurry();
     Shared& shared = *shared_;
     std::unique_lock<std::mutex> hold(shared.lock);
     const Clock::time_point since = Clock::now();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <thread>
 
@@ -28,6 +29,10 @@ public:
     // How long the worker waits for a pulse call before it goes on without
     // it: a driver that hangs in the call must not hang the transfer.
     static constexpr std::chrono::milliseconds CallBound{100};
+    // How long the pulse for bytes that came several at once waits for more
+    // to come. The control requests of a pulse slow an adapter's stream of
+    // received bytes; a target that waits for a pulse gets it after this.
+    static constexpr std::chrono::milliseconds BatchHold{5};
 
     RtsPulses(SerialPort* port, PulseMode mode);
     // Waits for the last pulse asked for (bounded) and ends the thread.
@@ -35,19 +40,30 @@ public:
     RtsPulses(const RtsPulses&) = delete;
     RtsPulses& operator=(const RtsPulses&) = delete;
 
-    // After every one-byte read of a block, whether a byte came or not.
-    void afterRead();
+    // After every read of a block, whether a byte came or not: a pulse for
+    // each of the `bytes` it took, and one for a read that took none. On the
+    // pulse thread they merge into one, at once after a lone byte (a target
+    // may be waiting for it), after BatchHold without more bytes otherwise.
+    void afterRead(std::int32_t bytes);
+    // The block's data is in: its last pulse goes out now.
+    void release();
     // Before the worker writes a byte: the last pulse asked for is over.
     void settle();
     // Pulses run on a thread of their own.
     bool overlapped() const { return shared_ != nullptr; }
+    // A read may take every byte that has come: bytes that are there
+    // together were sent without a pulse between them.
+    bool readsWhatHasCome() const { return mode_ == PulseMode::Overlapped; }
 
 private:
     struct Shared;
     // The pulse thread: one pulse for whatever was asked for since its last.
     static void run(SerialPort* port, const std::shared_ptr<Shared>& shared);
+    // Ends a hold on the pulse thread, so that its pulse goes out now.
+    void hurry();
 
     SerialPort* port_;
+    PulseMode mode_;
     std::shared_ptr<Shared> shared_;
     std::thread thread_;
 };

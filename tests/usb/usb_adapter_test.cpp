@@ -164,7 +164,7 @@ TEST_F(UsbAdapter, AnAdapterUnpluggedAndPluggedInAgain) {
     sim.writeMemory(0x80200000, {saved.begin(), saved.end()});
     guest.addFile("data.bin", data);
     guest.addFile("expected.bin", saved);
-    guest.addFile("replug.txt", "local sh echo unplug-now\nlocal dload /test/data.bin 80100000\n");
+    guest.addFile("replug.txt", "local sh printf unplug-now\nlocal dload /test/data.bin 80100000\n");
     guest.addFile("cut.txt", "local dsave /tmp/cut.bin 80200000 10000\n");
     ASSERT_NO_FATAL_FAILURE(boot(sim.slavePath(),
                                  e2e::guestBatch("replug", "replug.txt", "--reconnect") +
@@ -173,7 +173,10 @@ TEST_F(UsbAdapter, AnAdapterUnpluggedAndPluggedInAgain) {
                                      "head -c $size /test/expected.bin | cmp - /tmp/cut.bin && echo cut-matches\n"));
 
     // A shell line sends the monitor nothing: the script waits for a prompt
-    // that only the test gives, and the adapter goes meanwhile.
+    // that only the test gives, and the adapter goes meanwhile. (A local line
+    // runs every keyword it holds: with "echo" in it, it would also hand the
+    // line back with a carriage return, and the monitor's prompt would start
+    // the dload before the unplug.)
     ASSERT_TRUE(guest.waitFor("unplug-now", 60s)) << guest.scriptOutput();
     ASSERT_TRUE(guest.unplug());
     ASSERT_TRUE(guest.waitFor("port lost, waiting for it", 20s)) << guest.scriptOutput();
