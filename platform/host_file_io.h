@@ -20,6 +20,9 @@ bool seekFile(FileHandle file, std::uint64_t offset);
 std::int64_t readFile(FileHandle file, void* buffer, std::size_t count);
 // Bytes written, or -1 when the write failed.
 std::int64_t writeFile(FileHandle file, const void* buffer, std::size_t count);
+// Cuts off the count bytes before the file's position, which the last write
+// put at its end, and moves the position back over them.
+bool takeBackFile(FileHandle file, std::uint64_t count);
 void closeFile(FileHandle file);
 
 // The one file no host file may be: the session log, given as a handle open

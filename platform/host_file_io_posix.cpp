@@ -90,6 +90,14 @@ bool seekFile(FileHandle file, std::uint64_t offset) {
     return lseek(descriptor(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
+bool takeBackFile(FileHandle file, std::uint64_t count) {
+    if (count > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return false;
+    }
+    const off_t at = lseek(descriptor(file), -static_cast<off_t>(count), SEEK_CUR);
+    return at >= 0 && ftruncate(descriptor(file), at) == 0;
+}
+
 std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
     ssize_t got;
     do {

@@ -106,6 +106,16 @@ bool seekFile(FileHandle file, std::uint64_t offset) {
     return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
 }
 
+bool takeBackFile(FileHandle file, std::uint64_t count) {
+    if (count > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) {
+        return false;
+    }
+    LARGE_INTEGER back;
+    back.QuadPart = -static_cast<LONGLONG>(count);
+    return SetFilePointerEx(handleOf(file), back, nullptr, FILE_CURRENT) &&
+           SetEndOfFile(handleOf(file));
+}
+
 std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
     DWORD got = 0;
     const auto asked = static_cast<DWORD>(std::min(count, LargestTransfer));

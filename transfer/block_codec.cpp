@@ -34,26 +34,33 @@ bool BlockCodec::sendBlock(SerialPort* port, TransferJob* job, const std::functi
     return false;
 }
 
-bool BlockCodec::receiveBlock(SerialPort* port, TransferJob* job, RtsPulses& pulses) {
+bool BlockCodec::receiveBlock(SerialPort* port, TransferJob* job, RtsPulses& pulses, bool requested) {
     for (int attempt = 0; attempt < MaxBlockAttempts; ++attempt) {
-        // Nothing goes out while a pulse is still under way.
-        pulses.settle();
-        if (job->isCancelled()) {
-            sendAbortByte(port);
-            return false;
+        // A request that went out with the last reply was the cancel test's.
+        if (attempt > 0 || !requested) {
+            if (job->isCancelled()) {
+                sendAbortByte(port);
+                return false;
+            }
+            if (!writeByte(port, BlockStartByte)) return false;
         }
-        if (!writeByte(port, BlockStartByte)) return false;
         unsigned sum = 0;
         if (!receiveData(port, pulses, sum)) return false;
         std::uint8_t checksum = 0;
         if (port->read(&checksum, 1) != 1) return false;
-        // The target has seen the pulse for the last byte before the reply.
-        pulses.settle();
-        if (checksum == static_cast<std::uint8_t>(sum)) return writeByte(port, AckByte);
+        // The last pulse may still be under way: a target that waits for
+        // each pulse sent the checksum only after it, and one that streams
+        // does not look.
+        if (checksum == static_cast<std::uint8_t>(sum)) return true;
         if (!writeByte(port, NakByte)) return false;
     }
     sendAbortByte(port);
     return false;
+}
+
+std::int32_t BlockCodec::acceptBlock(SerialPort* port, bool requestNext) {
+    const std::uint8_t reply[2] = {AckByte, BlockStartByte};
+    return port->write(reply, requestNext ? 2 : 1);
 }
 
 std::int32_t BlockCodec::takeWaiting(SerialPort* port, std::int32_t from) {

@@ -47,8 +47,15 @@ public:
     // prepares its next block there instead of after the reply.
     bool sendBlock(SerialPort* port, TransferJob* job, const std::function<void()>& meanwhile = {});
     // Asks for a block into buffer until its checksum matches, with an RTS
-    // pulse after every byte read.
-    bool receiveBlock(SerialPort* port, TransferJob* job, RtsPulses& pulses);
+    // pulse after every byte read; a block whose checksum fails is answered
+    // "N" and asked for again. `requested`: the block's start byte went out
+    // with the reply to the block before. The matching block's reply is
+    // acceptBlock's.
+    bool receiveBlock(SerialPort* port, TransferJob* job, RtsPulses& pulses, bool requested = false);
+    // Says "Y" to the block received, and with it, in the same write, asks
+    // for the next when requestNext: a USB adapter takes a 1 ms frame for
+    // every write. How many of those bytes went out.
+    std::int32_t acceptBlock(SerialPort* port, bool requestNext);
 
 private:
     // A block's data into buffer, summed as it comes, with its RTS pulses.

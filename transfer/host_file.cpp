@@ -21,3 +21,5 @@ bool HostFile::readExactly(void* buffer, std::size_t count) {
 bool HostFile::writeExactly(const void* buffer, std::size_t count) {
     return platform::writeFile(handle, buffer, count) == static_cast<std::int64_t>(count);
 }
+
+bool HostFile::takeBack(std::size_t count) { return platform::takeBackFile(handle, count); }

@@ -21,6 +21,8 @@ public:
     // early end of the file or a failed read.
     bool readExactly(void* buffer, std::size_t count);
     bool writeExactly(const void* buffer, std::size_t count);
+    // Takes the last count bytes written back off the end of the file.
+    bool takeBack(std::size_t count);
 
     platform::FileHandle handle = platform::InvalidFile;
 };

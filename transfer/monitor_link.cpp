@@ -124,17 +124,27 @@ bool TransferJob::streamFromTarget(SerialPort* port, std::uint32_t address, std:
     // One pulse thread for the whole exchange; it has made its last pulse
     // before the worker leaves, and with it the exchange.
     RtsPulses pulses(port, pulseMode);
+    bool requested = false;
     for (std::uint32_t remaining = length; remaining > 0;) {
         const std::uint32_t count = remaining < BlockSize ? remaining : BlockSize;
         const bool cancelled = isCancelled();
-        if (!blockCodec.receiveBlock(port, this, pulses)) return false;
+        if (!blockCodec.receiveBlock(port, this, pulses, requested)) return false;
+        // Kept before its "Y", so that the next block's request can leave
+        // with the "Y": a block whose "Y" did not go out is taken back.
         const bool writeOk = writeExactly(blockCodec.buffer, count);
+        remaining -= count;
+        requested = writeOk && !cancelled && remaining > 0 && !isCancelled();
+        const std::int32_t sent = blockCodec.acceptBlock(port, requested);
+        if (sent < 1) {
+            if (writeOk) takeBack(count);
+            return false;
+        }
         if (cancelled || !writeOk) {
             sendAbortByte(port);
             return false;
         }
         addBytes(count);
-        remaining -= count;
+        if (requested && sent < 2) return false;
     }
     return true;
 }

@@ -47,7 +47,11 @@ public:
     void afterRead(std::int32_t bytes);
     // The block's data is in: its last pulse goes out now.
     void release();
-    // Before the worker writes a byte: the last pulse asked for is over.
+    // Waits until the last pulse asked for is over (bounded): the exchange
+    // ends only then. Between blocks the pulses are not waited for: the last
+    // of a block may still be under way while its reply and the next
+    // request go out, which a target that waits for each pulse has seen
+    // before it sent the checksum.
     void settle();
     // Pulses run on a thread of their own.
     bool overlapped() const { return shared_ != nullptr; }

@@ -111,11 +111,12 @@ public:
         return static_cast<std::int32_t>(n);
     }
     std::int32_t write(const void* buffer, std::int32_t count) override {
-        const std::string bytes(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
+        const std::int32_t went = accepts ? accepts(count) : count;
+        const std::string bytes(static_cast<const char*>(buffer), static_cast<std::size_t>(went));
         written += bytes;
         writes.push_back(bytes);
         note("port:" + bytes);
-        return count;
+        return went;
     }
     // Safe from a pulse thread beside the reads.
     void pulseRts() override { ++rtsPulses; }
@@ -126,6 +127,9 @@ public:
     std::function<void(int)> beforeRead;
     // Called at each read once the chunks are all served.
     std::function<void()> whenDrained;
+    // How many bytes of a write of count go out (all when unset); a write
+    // is kept in writes with those, an empty one when none did.
+    std::function<std::int32_t(std::int32_t count)> accepts;
     std::string written;
     std::vector<std::string> writes;
     int reads = 0;

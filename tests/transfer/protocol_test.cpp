@@ -114,7 +114,7 @@ TEST_F(Protocol, AReceivedBlockIsCheckedAndAskedForAgainWithPulsesAfterEveryByte
     RtsPulses strict(&line, PulseMode::Strict);
     line.chunks = {data + bad, data + good};
     EXPECT_TRUE(blockCodec.receiveBlock(&line, &job, strict));
-    EXPECT_EQ(line.written, "\x02N\x02Y");
+    EXPECT_EQ(line.written, "\x02N\x02");  // the reply is the caller's
     EXPECT_EQ(line.rtsPulses, 2 * BlockSize);
     EXPECT_EQ(std::memcmp(blockCodec.buffer, data.data(), BlockSize), 0);
 
@@ -210,6 +210,31 @@ TEST_F(Protocol, ReceivedStreamsKeepOnlyTheAnnouncedLength) {
     job.close();
     EXPECT_EQ(bytesOf(TempFolder::read(folder.file("out.bin"))), target.substr(0, BlockSize + 7));
     EXPECT_EQ(line.written, std::string("\x01\xa0\x00\x00\x00\x00\x00\x08\x07\x02Y\x02Y", 13));
+    // A block's "Y" takes the next block's request along, in one write.
+    EXPECT_EQ(line.writes.end()[-2], "Y\x02");
+}
+
+TEST_F(Protocol, ABlockWhoseYesCannotGoOutIsNotKept) {
+    const std::string target = bytesOf(randomBytes(2 * BlockSize, 7));
+    const auto sum = [&](std::size_t at) {
+        return std::string(1, static_cast<char>(blockChecksum(
+                                  reinterpret_cast<const std::uint8_t*>(target.data() + at))));
+    };
+    ASSERT_TRUE(job.openForWrite(folder.file("out.bin").c_str()));
+    line.chunks = {target.substr(0, BlockSize) + sum(0) + target.substr(BlockSize) + sum(BlockSize)};
+    // The header's three writes and the first request go out, nothing after.
+    line.accepts = [&](std::int32_t count) { return line.writes.size() < 4 ? count : 0; };
+    EXPECT_FALSE(job.streamFromTarget(&line, 0xA0000000, 2 * BlockSize));
+    job.close();
+    EXPECT_EQ(TempFolder::read(folder.file("out.bin")).size(), 0u);
+
+    // The "Y" went out, the next request did not: the block is the file's.
+    line.chunks = {target.substr(0, BlockSize) + sum(0)};
+    line.accepts = [](std::int32_t count) { return count == 2 ? 1 : count; };
+    ASSERT_TRUE(job.openForWrite(folder.file("out.bin").c_str()));
+    EXPECT_FALSE(job.streamFromTarget(&line, 0xA0000000, 2 * BlockSize));
+    job.close();
+    EXPECT_EQ(bytesOf(TempFolder::read(folder.file("out.bin"))), target.substr(0, BlockSize));
 }
 
 TEST_F(Protocol, ExchangesOpenAndCloseWithTheirTexts) {
