@@ -51,47 +51,19 @@ std::string line(const Run& run, int round) {
            "[ \"$(cat /tmp/status)\" = 0 ] || echo \"" + mark + " said: $(tail -c 200 /tmp/out | tr -d '*\\r\\n')\"\n";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    bench::Options options;
-    if (!bench::parseOptions(argc, argv, usage, options)) return 2;
-    const std::string reason = e2e::UsbGuest::missing();
-    if (!reason.empty()) {
-        std::printf("skipped: %s\n", reason.c_str());
-        return 0;
-    }
-    const std::uint32_t size = options.quick ? 256 * 1024 : 1024 * 1024;
-    const int rounds = options.quick ? 1 : 3;
-    char length[16];
-    std::snprintf(length, sizeof length, "%x", size);
-
-    sim::SimTarget target;
-    if (!target.start()) return 1;
-    const std::string data = e2e::patternBytes(size, 11);
-    target.writeMemory(0x80200000, {data.begin(), data.end()});
-    e2e::UsbGuest guest;
-    guest.addFile("data.bin", data);
-    guest.addFile("dload.txt", "local dload /test/data.bin 80100000\n");
-    guest.addFile("dsave.txt", std::string("local dsave /tmp/saved.bin 80200000 ") + length + "\n");
-    guest.addFile("block.txt", "local dsave /tmp/block.bin 80200000 800\n");
-    const std::vector<Run> runs{{"dload", "dload.txt", "", size},
-                                {"dsave", "dsave.txt", "", size},
-                                {"strict-block", "block.txt", "--strict-rts", 2048}};
+// Every run once a round, the strict block in the first round only.
+std::string guestScript(const std::vector<Run>& runs, int rounds) {
     std::string script;
     for (int round = 0; round < rounds; ++round) {
         for (const Run& run : runs) {
             if (run.name != "strict-block" || round == 0) script += line(run, round);
         }
     }
-    script += "cmp /tmp/saved.bin /test/data.bin && echo saved-matches\n";
-    if (!guest.start(target.slavePath(), script)) {
-        std::printf("the guest did not start: %s\n", guest.error().c_str());
-        return 1;
-    }
-    if (guest.finish(std::chrono::minutes(10)) != 0) std::printf("the guest's script failed\n");
-    const std::string shown = guest.scriptOutput();
+    return script + "cmp /tmp/saved.bin /test/data.bin && echo saved-matches\n";
+}
 
+// The table of medians over the rounds, and the ratio the runs are for.
+void report(const std::string& shown, const std::vector<Run>& runs, int rounds) {
     bench::Table table({"through the emulated FTDI adapter", "wall (median)", "KiB/s", "console CPU", "status"});
     double dloadWall = 0, dsaveWall = 0;
     for (const Run& run : runs) {
@@ -124,5 +96,40 @@ int main(int argc, char** argv) {
     if (dloadWall > 0 && dsaveWall > 0) std::printf("dsave / dload: %s\n", bench::fixed(dsaveWall / dloadWall, 2).c_str());
     std::printf("dsave's file %s the target's memory\n",
                 shown.find("saved-matches") != std::string::npos ? "matches" : "DIFFERS FROM");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bench::Options options;
+    if (!bench::parseOptions(argc, argv, usage, options)) return 2;
+    const std::string reason = e2e::UsbGuest::missing();
+    if (!reason.empty()) {
+        std::printf("skipped: %s\n", reason.c_str());
+        return 0;
+    }
+    const std::uint32_t size = options.quick ? 256 * 1024 : 1024 * 1024;
+    const int rounds = options.quick ? 1 : 3;
+    char length[16];
+    std::snprintf(length, sizeof length, "%x", size);
+
+    sim::SimTarget target;
+    if (!target.start()) return 1;
+    const std::string data = e2e::patternBytes(size, 11);
+    target.writeMemory(0x80200000, {data.begin(), data.end()});
+    e2e::UsbGuest guest;
+    guest.addFile("data.bin", data);
+    guest.addFile("dload.txt", "local dload /test/data.bin 80100000\n");
+    guest.addFile("dsave.txt", std::string("local dsave /tmp/saved.bin 80200000 ") + length + "\n");
+    guest.addFile("block.txt", "local dsave /tmp/block.bin 80200000 800\n");
+    const std::vector<Run> runs{{"dload", "dload.txt", "", size},
+                                {"dsave", "dsave.txt", "", size},
+                                {"strict-block", "block.txt", "--strict-rts", 2048}};
+    if (!guest.start(target.slavePath(), guestScript(runs, rounds))) {
+        std::printf("the guest did not start: %s\n", guest.error().c_str());
+        return 1;
+    }
+    if (guest.finish(std::chrono::minutes(10)) != 0) std::printf("the guest's script failed\n");
+    report(guest.scriptOutput(), runs, rounds);
     return 0;
 }

@@ -52,6 +52,9 @@ public:
 
 private:
     bool runLocalLine(const char* text, SerialPort* port, Console& console);
+    // The transfers a local line asks for (dload, load, dsave), in that
+    // order; each that runs gives result its own.
+    void runTransfers(const char* text, SerialPort* port, Console& console, bool& result);
     bool callScript(const char* path, Console& console);
     bool readByte(char& byte);
     // Back to the first line ("local auto-again").

@@ -77,15 +77,11 @@ bool ScriptFile::runNextLine(SerialPort* port, Console& console) {
     return runLocalLine(local, port, console);
 }
 
-bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& console) {
+void ScriptFile::runTransfers(const char* text, SerialPort* port, Console& console, bool& result) {
     static_assert(LineSize == 200, "the widths below assume 200-byte buffers");
-    // Every test runs, in this order; each command that gives a result
-    // replaces the line's result, so the last one counts.
-    bool result = true;
     char name[LineSize];
     unsigned long long address = 0;
     unsigned long long length = 0;
-
     if (std::sscanf(text, "local dload %199s %llx", name, &address) == 2) {
         result = fitsTarget(address)
                      ? console.commands().dload(platform::scriptFileName(name).c_str(),
@@ -106,6 +102,14 @@ bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& conso
                                               static_cast<std::uint32_t>(length), port);
         }
     }
+}
+
+bool ScriptFile::runLocalLine(const char* text, SerialPort* port, Console& console) {
+    // Every test runs, in this order; each command that gives a result
+    // replaces the line's result, so the last one counts.
+    bool result = true;
+    runTransfers(text, port, console, result);
+    char name[LineSize];
     if (calledScriptName(text, name)) {
         result = callScript(name, console);
     }
