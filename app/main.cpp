@@ -21,6 +21,7 @@
 #include "platform/session_log.h"
 #include "platform/settings_store.h"
 #include "platform/terminal.h"
+#include "serial/port_address.h"
 #include "serial/port_factory.h"
 
 namespace {
@@ -63,6 +64,9 @@ int runSession(Screen& screen, const StartupSettings& settings, const Unattended
     show(screen, notice);
     if (!port->open(settings.portName.c_str(), settings.baudRate)) {
         show(screen, "cannot open port\n");
+        if (const std::string why = openFailureText(port->openFailure()); !why.empty()) {
+            show(screen, why + "\n");
+        }
         // A failure, told to the calling shell as one.
         return CannotStart;
     }
@@ -105,6 +109,9 @@ int main(int argc, char** argv) {
     std::string error;
     // A command line that is refused changes no stored setting.
     if (!parseUnattendedOptions(argc, argv, settings.hasScript, options, error)) return refuse(error);
+    if (const std::string problem = serial::portNameProblem(settings.portName); !problem.empty()) {
+        return refuse("port " + settings.portName + ": " + problem);
+    }
     // The names of the files opened, as the file functions take them.
     settings.scriptName = platform::argumentFileName(settings.scriptName);
 

@@ -1,12 +1,17 @@
 // The console on a target reached through a real ser2net on 127.0.0.1, as
 // an RFC 2217 port and as a raw TCP port: the simulated monitor's pseudo-
 // terminal is ser2net's serial device.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "tests/support/e2e_keys.h"
 #include "tests/support/e2e_session.h"
@@ -221,7 +226,22 @@ TEST(OverRfc2217, NoServerAtStartCannotOpenThePort) {
     ASSERT_TRUE(console.start({"-prfc2217://127.0.0.1:1", "-b115200"}));
     EXPECT_EQ(console.waitForExit(eventTimeout), 1);
     EXPECT_NE(console.screen().find("port rfc2217://127.0.0.1:1 baud 115200"), std::string::npos);
-    EXPECT_NE(console.screen().find("cannot open port"), std::string::npos);
+    EXPECT_NE(console.screen().find("cannot open port\r\nthe connection was refused\r\n"),
+              std::string::npos)
+        << console.screen();
+}
+
+TEST(OverRfc2217, AnAddressThatCannotBeValidIsRefusedBeforeAnythingIsStored) {
+    for (const char* url : {"-prfc2217://127.0.0.1:65536", "-ptelnet://127.0.0.1:23",
+                            "-ptcp://user@127.0.0.1:2002", "-prfc2217://::1:2217"}) {
+        ConsoleProcess console;
+        ASSERT_TRUE(console.start({url, "-b115200"}));
+        EXPECT_EQ(console.waitForExit(eventTimeout), 1) << url;
+        EXPECT_NE(console.screen().find(std::string("tolvanis: port ") + (url + 2) + ": "),
+                  std::string::npos)
+            << console.screen();
+        EXPECT_EQ(readFile(console.settingsPath()), "") << url;
+    }
 }
 
 }  // namespace
