@@ -10,6 +10,7 @@
 #include "console/console.h"
 #include "console/output_verdicts.h"
 #include "console/session_watch.h"
+#include "console/start_open.h"
 #include "platform/file_names.h"
 #include "console/watched_port.h"
 #include "platform/host_file_io.h"
@@ -52,7 +53,7 @@ int runSession(Screen& screen, const StartupSettings& settings, const Unattended
     }
     NoKeyboard noKeyboard;
     const auto systemKeyboard = options.batch ? nullptr : makeSystemKeyboard();
-    Keyboard& keyboard = options.batch ? static_cast<Keyboard&>(noKeyboard) : *systemKeyboard;
+    TypedAheadKeyboard keyboard(options.batch ? static_cast<Keyboard&>(noKeyboard) : *systemKeyboard);
     SystemHostServices host;
     // A failing line that comes during a sleep or a shell command ends it.
     if (watched != nullptr) host.whileWaiting = [watched] { watched->holdWaiting(); };
@@ -62,7 +63,10 @@ int runSession(Screen& screen, const StartupSettings& settings, const Unattended
     show(screen, bannerText(settings));
     show(screen, "press F1 for help\n\n");
     show(screen, notice);
-    if (!port->open(settings.portName.c_str(), settings.baudRate)) {
+    switch (openAtStart(*port, settings.portName, settings.baudRate, keyboard)) {
+    case StartOpen::Opened: break;
+    case StartOpen::Quit: return 0;
+    case StartOpen::Failed:
         show(screen, "cannot open port\n");
         if (const std::string why = openFailureText(port->openFailure()); !why.empty()) {
             show(screen, why + "\n");

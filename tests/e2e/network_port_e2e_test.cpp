@@ -244,4 +244,50 @@ TEST(OverRfc2217, AnAddressThatCannotBeValidIsRefusedBeforeAnythingIsStored) {
     }
 }
 
+// A server that accepts (the kernel does, for the listener's backlog) and
+// then says nothing: F10 F2 or Alt+0 Alt+2 need not wait out the
+// negotiation's three seconds.
+TEST(OverRfc2217, TheQuitChordEndsTheFirstConnectionAtOnce) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "-prfc2217://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    for (const std::string& chord : {std::string(keys::F10) + std::string(keys::F2),
+                                     std::string(keys::Alt0) + std::string(keys::Alt2)}) {
+        ConsoleProcess console;
+        ASSERT_TRUE(console.start({url, "-b115200"}));
+        ASSERT_TRUE(console.waitForScreen("press F1 for help", eventTimeout));
+        const auto sent = Clock::now();
+        ASSERT_TRUE(console.sendKeys(chord));
+        EXPECT_EQ(console.waitForExit(eventTimeout), 0);
+        EXPECT_LT(Clock::now() - sent, milliseconds(1500));
+        EXPECT_EQ(console.screen().find("cannot open port"), std::string::npos) << console.screen();
+    }
+    ::close(listener);
+}
+
+// ser2net frees its device a moment after a connection ends (a real UART
+// drains first), and meanwhile closes a new connection to the device at
+// once: a console started right after another asks again instead of failing.
+TEST(OverRfc2217, AStartRightAfterTheLastConnectionWaitsForTheServersDevice) {
+    if (Ser2net::program().empty()) GTEST_SKIP() << "ser2net is not installed";
+    NetworkSession net;
+    ASSERT_EQ(net.start(Scheme::Tcp), "");
+    ConsoleProcess next;
+    ASSERT_TRUE(next.start({"-p" + net.server.rfc2217Url(), "-b115200"}));
+    ASSERT_TRUE(next.waitForScreen("press F1 for help", eventTimeout));
+    std::this_thread::sleep_for(milliseconds(300));  // turned away at least once
+    ASSERT_EQ(net.session.quit(), 0);
+    ASSERT_TRUE(next.sendKeys("\r"));
+    EXPECT_TRUE(next.waitForScreen(">>", eventTimeout)) << next.screen() << net.server.log();
+    EXPECT_EQ(next.screen().find("cannot open port"), std::string::npos) << next.screen();
+    next.sendKeys(std::string(keys::F10) + std::string(keys::F2));
+    EXPECT_EQ(next.waitForExit(eventTimeout), 0);
+}
+
 }  // namespace
