@@ -297,6 +297,43 @@ TEST(OutsideFaults, AfterALongStopTheTransferFailsInsteadOfSendingMoreBlocks) {
     EXPECT_EQ(session.quit(), 0);
 }
 
+// SIGSTOP while a block's reply is on its way, the reply sent during the
+// stop: whichever thread wakes first on SIGCONT, the worker sees the stop
+// before it sends another block.
+TEST(OutsideFaults, EveryLongStopEndsTheTransferWhicheverThreadWakesFirst) {
+    TempFolder folder;
+    const std::string path = folder.file("image.bin");
+    ASSERT_TRUE(writeFile(path, patternBytes(48 * 2048, 3)));
+    sim::Options options;
+    options.baud = 460800;  // a reply well within its time-out, stop after stop
+    ConsoleOnTarget session(options);
+    ConsoleProcess& console = session.console();
+    ASSERT_TRUE(session.start(460800));
+    int lateReplies = 0;
+    for (int stop = 0; stop < 50;) {
+        const std::size_t mark = startDload(console, path);
+        if (!console.waitForScreen("*", eventTimeout, mark)) {
+            // A loaded machine can make the first reply late, and that
+            // transfer fails by itself: not what is tried here.
+            ASSERT_LT(lateReplies++, 3) << console.screenSince(mark);
+            ASSERT_TRUE(session.waitForPrompt(mark + 1));
+            continue;
+        }
+        console.sendSignal(SIGSTOP);
+        std::this_thread::sleep_for(milliseconds(1100));
+        const std::size_t stopped = session.receivedCount();
+        console.sendSignal(SIGCONT);
+        ASSERT_TRUE(console.waitForScreen("transfer failed", eventTimeout, mark))
+            << stop << console.screenSince(mark);
+        ASSERT_TRUE(session.waitForPrompt(mark + 1)) << stop;
+        const std::string after = session.receivedByTarget().substr(stopped);
+        ASSERT_EQ(after.rfind("\xff", 0), 0U) << "stop " << stop << ": the abort byte first";
+        ASSERT_LE(after.size(), 2U) << "stop " << stop << ": no block after it";
+        ++stop;
+    }
+    EXPECT_EQ(session.quit(), 0);
+}
+
 // ESC and then another key during a transfer: the keys are read as they
 // come, so ESC is the ESC key and not the start of an Alt+letter.
 TEST(OutsideFaults, EscapeFollowedByALetterStillCancelsATransfer) {
