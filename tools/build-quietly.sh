@@ -39,10 +39,12 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S "$(dirname "$0")/.." -B "$build" >>"$log" 2>&1 || failed "configuring"
 fi
 targets=()
+known=
 for target in "$@"; do
     if [[ $target == *\? ]]; then
         target=${target%\?}
-        cmake --build "$build" --target help 2>/dev/null | grep -qw -- "$target" || continue
+        [[ -n $known ]] || known=$(cmake --build "$build" --target help 2>/dev/null)
+        grep -qw -- "$target" <<<"$known" || continue
     fi
     targets+=("$target")
 done
