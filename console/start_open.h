@@ -17,6 +17,7 @@ public:
     int readKey() override;
     std::intptr_t waitHandle() const override { return keyboard_.waitHandle(); }
     std::optional<platform::Deadline> dueBy() const override;
+    bool inputEnded() override { return ahead_.empty() && keyboard_.inputEnded(); }
 
     // A key read from the keyboard and handed back.
     void keep(int key) { ahead_.push_back(key); }
