@@ -320,6 +320,11 @@ TEST(OutsideFaults, EveryLongStopEndsTheTransferWhicheverThreadWakesFirst) {
             ASSERT_TRUE(session.waitForPrompt(mark + 1));
             continue;
         }
+        // Once the next block is on its way, so that the stop falls while
+        // its reply is awaited.
+        const std::size_t atStar = session.receivedCount();
+        ASSERT_TRUE(session.target().waitUntil([&] { return session.receivedCount() > atStar; },
+                                               eventTimeout));
         console.sendSignal(SIGSTOP);
         std::this_thread::sleep_for(milliseconds(1100));
         const std::size_t stopped = session.receivedCount();
