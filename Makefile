@@ -15,13 +15,17 @@ build: $(BUILD)/CMakeCache.txt
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
-	./tools/demo.sh $(BUILD)
+# The demos build only what they run, with one line of progress (the
+# build's output lands in $(BUILD)/build.log), then start the console.
+demo:
+	@./tools/build-quietly.sh $(BUILD) tolvanis tolvanis-sim
+	@./tools/demo.sh $(BUILD)
 
 # The console against the board firmware on QEMU's MIPS Malta (needs
 # qemu-system-mips and gcc-mipsel-linux-gnu).
-demo-board: build
-	./tools/demo-board.sh $(BUILD)
+demo-board:
+	@./tools/build-quietly.sh $(BUILD) tolvanis board_firmware?
+	@./tools/demo-board.sh $(BUILD)
 
 bench: build
 	./bench/run.sh $(BUILD)

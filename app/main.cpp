@@ -10,6 +10,7 @@
 #include "console/console.h"
 #include "console/output_verdicts.h"
 #include "console/session_watch.h"
+#include "console/start_open.h"
 #include "platform/file_names.h"
 #include "console/watched_port.h"
 #include "platform/host_file_io.h"
@@ -21,6 +22,7 @@
 #include "platform/session_log.h"
 #include "platform/settings_store.h"
 #include "platform/terminal.h"
+#include "serial/port_address.h"
 #include "serial/port_factory.h"
 
 namespace {
@@ -51,7 +53,7 @@ int runSession(Screen& screen, const StartupSettings& settings, const Unattended
     }
     NoKeyboard noKeyboard;
     const auto systemKeyboard = options.batch ? nullptr : makeSystemKeyboard();
-    Keyboard& keyboard = options.batch ? static_cast<Keyboard&>(noKeyboard) : *systemKeyboard;
+    TypedAheadKeyboard keyboard(options.batch ? static_cast<Keyboard&>(noKeyboard) : *systemKeyboard);
     SystemHostServices host;
     // A failing line that comes during a sleep or a shell command ends it.
     if (watched != nullptr) host.whileWaiting = [watched] { watched->holdWaiting(); };
@@ -61,8 +63,14 @@ int runSession(Screen& screen, const StartupSettings& settings, const Unattended
     show(screen, bannerText(settings));
     show(screen, "press F1 for help\n\n");
     show(screen, notice);
-    if (!port->open(settings.portName.c_str(), settings.baudRate)) {
+    switch (openAtStart(*port, settings.portName, settings.baudRate, keyboard)) {
+    case StartOpen::Opened: break;
+    case StartOpen::Quit: return 0;
+    case StartOpen::Failed:
         show(screen, "cannot open port\n");
+        if (const std::string why = openFailureText(port->openFailure()); !why.empty()) {
+            show(screen, why + "\n");
+        }
         // A failure, told to the calling shell as one.
         return CannotStart;
     }
@@ -105,6 +113,9 @@ int main(int argc, char** argv) {
     std::string error;
     // A command line that is refused changes no stored setting.
     if (!parseUnattendedOptions(argc, argv, settings.hasScript, options, error)) return refuse(error);
+    if (const std::string problem = serial::portNameProblem(settings.portName); !problem.empty()) {
+        return refuse("port " + settings.portName + ": " + problem);
+    }
     // The names of the files opened, as the file functions take them.
     settings.scriptName = platform::argumentFileName(settings.scriptName);
 

@@ -150,10 +150,11 @@ void Console::takeChunk(const char* bytes, std::int32_t count) {
 }
 
 void Console::takePiece(const char* bytes, std::int32_t count, bool chunkEnds) {
-    count = std::min(count, ChunkSize - chunkCount_);
-    if (count > 0) {
-        std::memcpy(chunk_ + chunkCount_, bytes, static_cast<std::size_t>(count));
-        chunkCount_ += count;
+    const std::int32_t pieceStart = chunkCount_;
+    const std::int32_t kept = std::min(count, ChunkSize - chunkCount_);
+    if (kept > 0) {
+        std::memcpy(chunk_ + chunkCount_, bytes, static_cast<std::size_t>(kept));
+        chunkCount_ += kept;
     }
     // The chunk's text ends at a NUL byte from the target; the rest of the
     // chunk is neither printed nor looked at.
@@ -162,6 +163,12 @@ void Console::takePiece(const char* bytes, std::int32_t count, bool chunkEnds) {
     if (textLength > chunkPrinted_) {
         pendingOutput_.append(chunk_ + chunkPrinted_, static_cast<std::size_t>(textLength - chunkPrinted_));
         chunkPrinted_ = textLength;
+    }
+    // A log still keeps every byte the target sent, in its place.
+    const std::int32_t shownOfPiece = std::max(textLength - pieceStart, 0);
+    if (count > shownOfPiece) {
+        flushOutput();
+        screen_.keepUnshown(bytes + shownOfPiece, static_cast<std::size_t>(count - shownOfPiece));
     }
     if (chunkEnds) {
         testChunk();

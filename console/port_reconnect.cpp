@@ -4,6 +4,7 @@
 
 #include "console/console.h"
 #include "console/host_commands.h"
+#include "console/quit_chord.h"
 #include "console/session_watch.h"
 #include "platform/keyboard.h"
 #include "platform/terminal.h"
@@ -16,27 +17,6 @@ using Clock = std::chrono::steady_clock;
 // How often the keyboard is looked at while the port is away: F10 F2 quits
 // within this, and the wait costs next to no CPU.
 constexpr auto KeyLook = std::chrono::milliseconds(50);
-
-// F10 then F2, each as its two codes; any other key is dropped and starts
-// the chord again.
-class QuitChord {
-public:
-    bool take(int key) {
-        const bool prefix = key == keys::PrefixZero || key == keys::PrefixExtended;
-        static constexpr int ScanCodes[] = {keys::F10, keys::F2};
-        if (step_ % 2 == 0) {
-            step_ = prefix ? step_ + 1 : 0;
-        } else if (key == ScanCodes[step_ / 2]) {
-            ++step_;
-        } else {
-            step_ = prefix ? 1 : 0;
-        }
-        return step_ == 4;
-    }
-
-private:
-    int step_ = 0;
-};
 
 }  // namespace
 

@@ -11,6 +11,7 @@ WatchedPort::WatchedPort(std::unique_ptr<SerialPort> port, OutputVerdicts& verdi
 bool WatchedPort::open(const char* portName, std::int32_t baudRate) {
     const bool opened = port_->openUnless(portName, baudRate, openGiveUp);
     portLost.store(port_->lost());
+    failure = port_->openFailure();
     return opened;
 }
 

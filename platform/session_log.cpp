@@ -6,6 +6,12 @@ LoggingScreen::LoggingScreen(Screen& shown, platform::LogFile& log, bool timesta
 void LoggingScreen::write(const char* bytes, std::size_t count) {
     shown_.write(bytes, count);
     if (count > 0) shownLineEnded_ = bytes[count - 1] == '\n';
+    append(bytes, count);
+}
+
+void LoggingScreen::keepUnshown(const char* bytes, std::size_t count) { append(bytes, count); }
+
+void LoggingScreen::append(const char* bytes, std::size_t count) {
     if (!logging_ || count == 0) return;
 
     std::string logged;

@@ -47,8 +47,12 @@ public:
     void write(const char* bytes, std::size_t count) override;
     // Logging stopped on a failed write.
     bool stopped() const { return !logging_; }
+    // Logged, not shown.
+    void keepUnshown(const char* bytes, std::size_t count) override;
 
 private:
+    void append(const char* bytes, std::size_t count);
+
     Screen& shown_;
     platform::LogFile& log_;
     bool timestamps_;

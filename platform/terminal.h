@@ -44,6 +44,12 @@ int longPauses();
 // it every few milliseconds, so that a SIGSTOP that lands meanwhile is timed
 // from then.
 void noteRunning();
+// Whether the process seems to be just back from a stop of more than a
+// second that longPauses may not count yet: the thread that handles SIGCONT
+// can wake after the one asking. True while a stop of our own that began
+// over a second ago has not been handled, or when the process was last
+// seen running (noteRunning) over a second ago.
+bool longStopUncounted();
 
 // Puts /dev/null on any of descriptors 0, 1 and 2 that is closed, so that
 // nothing opened later (the serial port) takes the place of the keyboard or

@@ -216,4 +216,10 @@ void noteRunning() {
     runningAtMs.store(monotonicMs());
 }
 
+bool longStopUncounted() {
+    const long long began = stopBeganMs.load();
+    const long long since = began != 0 ? began : runningAtMs.load();
+    return since != 0 && monotonicMs() - since > LongStopMs;
+}
+
 }  // namespace platform

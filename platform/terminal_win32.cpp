@@ -100,6 +100,8 @@ int longPauses() {
 
 void noteRunning() {}
 
+bool longStopUncounted() { return false; }
+
 // Windows hands a process its standard handles whole: nothing to do here.
 void keepStandardDescriptorsOpen() {}
 

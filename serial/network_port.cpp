@@ -44,10 +44,23 @@ void sleepUntilUs(std::int64_t whenUs) {
     std::this_thread::sleep_until(Clock::time_point(std::chrono::microseconds(whenUs)));
 }
 
+OpenFailure connectFailure(serial::SocketStream::Failure failure) {
+    using Failure = serial::SocketStream::Failure;
+    switch (failure) {
+    case Failure::NoSuchHost: return OpenFailure::NoSuchHost;
+    case Failure::Refused: return OpenFailure::Refused;
+    case Failure::NoAnswer: return OpenFailure::NoAnswer;
+    case Failure::Unreachable: return OpenFailure::Unreachable;
+    case Failure::None: break;
+    }
+    return OpenFailure::Unknown;
+}
+
 }  // namespace
 
 bool NetworkPort::open(const char* portName, std::int32_t baudRate) {
     close();
+    failure = OpenFailure::Unknown;
     const auto address = serial::parseNetworkAddress(portName);
     if (!address || baudRate <= 0) {
         return false;
@@ -60,11 +73,15 @@ bool NetworkPort::open(const char* portName, std::int32_t baudRate) {
     portLost.store(false);
     protocol_ = address->protocol;
     if (!socket_.connect(address->host, address->port, ConnectMs, openGiveUp)) {
+        failure = connectFailure(socket_.connectFailure());
         return false;
     }
     const bool ready =
         protocol_ == serial::NetworkProtocol::Rfc2217 ? negotiate(baudRate) : settle();
     if (!ready) {
+        failure = lost_             ? OpenFailure::ClosedByServer
+                  : comPortRefused_ ? OpenFailure::PortControlRefused
+                                    : OpenFailure::PortControlSilent;
         socket_.close();
         return false;
     }

@@ -24,47 +24,77 @@ std::optional<std::uint16_t> parsePort(const std::string& text) {
     return static_cast<std::uint16_t>(value);
 }
 
-}  // namespace
+std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
 
-std::optional<NetworkAddress> parseNetworkAddress(const std::string& url) {
-    const std::size_t separator = url.find("://");
-    if (separator == std::string::npos) {
-        return std::nullopt;
+// What is wrong with HOST:PORT (or [HOST]:PORT); empty when nothing is.
+// The host and the port's text are left in the arguments.
+std::string splitHostPort(const std::string& rest, std::string& host, std::string& port) {
+    if (rest.find_first_of("/?#") != std::string::npos) {
+        return "nothing may follow the port number (a path, a '/')";
     }
-    const std::string scheme = url.substr(0, separator);
-    NetworkAddress address{NetworkProtocol::RawTcp, {}, 0};
-    if (scheme == "rfc2217") {
-        address.protocol = NetworkProtocol::Rfc2217;
-    } else if (scheme != "tcp") {
-        return std::nullopt;
+    if (rest.find('@') != std::string::npos) {
+        return "a user name (user@) is not taken";
     }
-    const std::string rest = url.substr(separator + 3);
     std::size_t colon;
     if (!rest.empty() && rest.front() == '[') {
         const std::size_t close = rest.find(']');
-        if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') {
-            return std::nullopt;
+        if (close == std::string::npos) return "the '[' of an IPv6 address is not closed";
+        if (close + 1 >= rest.size() || rest[close + 1] != ':') {
+            return "no port number after the ']' (as in [::1]:2217)";
         }
-        address.host = rest.substr(1, close - 1);
+        host = rest.substr(1, close - 1);
         colon = close + 1;
     } else {
         colon = rest.rfind(':');
-        if (colon == std::string::npos) {
-            return std::nullopt;
+        if (colon == std::string::npos) return "no port number (HOST:PORT)";
+        host = rest.substr(0, colon);
+        if (host.find(':') != std::string::npos) {
+            return "an IPv6 address goes in brackets, as in [::1]:2217";
         }
-        address.host = rest.substr(0, colon);
-        // An IPv6 address without brackets, or a path or user part, is not taken.
-        if (address.host.find_first_of(":/@[]") != std::string::npos) {
-            return std::nullopt;
+        if (host.find_first_of("[]") != std::string::npos) return "a stray bracket in the host";
+    }
+    if (host.empty()) return "no host before the port number";
+    if (host.find_first_of(" \t") != std::string::npos) return "a space in the host";
+    port = rest.substr(colon + 1);
+    return {};
+}
+
+}  // namespace
+
+std::optional<NetworkAddress> parseNetworkAddress(const std::string& url, std::string* problem) {
+    std::string why;
+    std::optional<NetworkAddress> address;
+    const std::size_t separator = url.find("://");
+    const std::string scheme = lowerCase(url.substr(0, separator));
+    std::string host;
+    std::string portText;
+    if (separator == std::string::npos) {
+        why = "not a URL";
+    } else if (scheme != "rfc2217" && scheme != "tcp") {
+        why = "the scheme must be rfc2217:// or tcp://";
+    } else if (why = splitHostPort(url.substr(separator + 3), host, portText); why.empty()) {
+        const std::optional<std::uint16_t> port = parsePort(portText);
+        if (port) {
+            address = NetworkAddress{
+                scheme == "rfc2217" ? NetworkProtocol::Rfc2217 : NetworkProtocol::RawTcp, host,
+                *port};
+        } else {
+            why = "the port number must be a number from 1 to 65535";
         }
     }
-    const std::optional<std::uint16_t> port = parsePort(rest.substr(colon + 1));
-    if (address.host.empty() || !port ||
-        address.host.find_first_of(" \t/@") != std::string::npos) {
-        return std::nullopt;
-    }
-    address.port = *port;
+    if (problem != nullptr) *problem = why;
     return address;
+}
+
+std::string portNameProblem(const std::string& portName) {
+    std::string problem;
+    if (isNetworkPortName(portName)) parseNetworkAddress(portName, &problem);
+    return problem;
 }
 
 }  // namespace serial

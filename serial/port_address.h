@@ -24,7 +24,13 @@ bool isNetworkPortName(const std::string& portName);
 
 // The address a URL names, or nothing when it is not one this program can
 // open: another scheme, no or an empty host, no port, port 0 or above 65535,
-// an unclosed bracket, anything after the port.
-std::optional<NetworkAddress> parseNetworkAddress(const std::string& url);
+// an unclosed bracket, anything after the port. The scheme's case does not
+// matter. When given, problem says what is wrong, in a few words.
+std::optional<NetworkAddress> parseNetworkAddress(const std::string& url,
+                                                  std::string* problem = nullptr);
+
+// What is wrong with a port name that is a URL and cannot be opened as one;
+// empty for a good URL and for the name of a local device.
+std::string portNameProblem(const std::string& portName);
 
 }  // namespace serial

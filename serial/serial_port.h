@@ -11,6 +11,19 @@ namespace serial {
 class PortReader;
 }
 
+// Why an open failed, where the port can tell more than that it did (a
+// port served over the network).
+enum class OpenFailure : std::uint8_t {
+    Unknown,
+    NoSuchHost,
+    Refused,
+    NoAnswer,
+    Unreachable,
+    ClosedByServer,
+    PortControlRefused,
+    PortControlSilent,
+};
+
 // The one serial line to the target: 8 data bits, no parity, 1 stop bit,
 // CTS output handshake, RTS raised, DTR low, no software flow control.
 // Reads and writes block and report only how many bytes went through; how
@@ -56,11 +69,14 @@ public:
     // silent line is not lost. Cleared by the next successful open. Set by
     // whichever thread uses the port, read by the main thread.
     bool lost() const { return portLost.load(); }
+    // Why the last open failed; Unknown where the port cannot tell.
+    OpenFailure openFailure() const { return failure; }
 
 protected:
     void reportLost() { portLost.store(true); }
 
     std::atomic<bool> portLost{false};
+    OpenFailure failure = OpenFailure::Unknown;
     // What openUnless was given, for the length of its open().
     std::function<bool()> openGiveUp;
     std::intptr_t handle = -1;

@@ -37,6 +37,9 @@ public:
     // GiveUpLookMs meanwhile). Small writes go out at once (no Nagle).
     bool connect(const std::string& host, std::uint16_t port, std::int64_t timeoutMs,
                  const std::function<bool()>& giveUp = {});
+    // Why the last connect failed (of several addresses, the last one's).
+    enum class Failure : std::uint8_t { None, NoSuchHost, Refused, NoAnswer, Unreachable };
+    Failure connectFailure() const { return failure_; }
     void close();
     bool isOpen() const;
 
@@ -60,6 +63,7 @@ public:
 
 private:
     std::intptr_t socket_ = -1;
+    Failure failure_ = Failure::None;
     std::intptr_t waitable_ = -1;
 };
 

@@ -40,23 +40,32 @@ SocketStream::Wait waitFor(std::intptr_t socket, short events, std::int64_t time
     }
 }
 
-// One address, non-blocking, so that the time-out holds; false when it
-// refused or did not answer in time.
-bool connectOne(int fd, const addrinfo& address, std::int64_t deadline,
-                const std::function<bool()>& giveUp) {
+using Failure = SocketStream::Failure;
+
+Failure failureOf(int error) {
+    return error == ECONNREFUSED ? Failure::Refused
+           : error == ETIMEDOUT  ? Failure::NoAnswer
+                                 : Failure::Unreachable;
+}
+
+// One address, non-blocking, so that the time-out holds; what went wrong,
+// or None once connected.
+Failure connectOne(int fd, const addrinfo& address, std::int64_t deadline,
+                   const std::function<bool()>& giveUp) {
     if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) {
-        return true;
+        return Failure::None;
     }
     if (errno != EINPROGRESS && errno != EINTR) {
-        return false;
+        return failureOf(errno);
     }
     const auto connected = [fd](std::int64_t ms) { return waitFor(fd, POLLOUT, ms); };
     if (waitUnlessGivenUp(connected, deadline, giveUp) != SocketStream::Wait::Ready) {
-        return false;
+        return Failure::NoAnswer;
     }
     int error = 0;
     socklen_t length = sizeof error;
-    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return Failure::Unreachable;
+    return error == 0 ? Failure::None : failureOf(error);
 }
 
 }  // namespace
@@ -71,9 +80,11 @@ bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
+    failure_ = Failure::NoSuchHost;
     if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
         return false;
     }
+    failure_ = Failure::Unreachable;
     for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
         const int fd = ::socket(address->ai_family,
                                 address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
@@ -81,7 +92,8 @@ bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int
         if (fd < 0) {
             continue;
         }
-        if (connectOne(fd, *address, deadline, giveUp)) {
+        failure_ = connectOne(fd, *address, deadline, giveUp);
+        if (failure_ == Failure::None) {
             const int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);

@@ -39,24 +39,35 @@ SocketStream::Wait waitFor(SOCKET socket, bool forWrite, std::int64_t timeoutMs)
     return ready == 0 ? SocketStream::Wait::TimedOut : SocketStream::Wait::Failed;
 }
 
-bool connectOne(SOCKET socket, const addrinfo& address, std::int64_t deadline,
-                const std::function<bool()>& giveUp) {
+using Failure = SocketStream::Failure;
+
+Failure failureOf(int error) {
+    return error == WSAECONNREFUSED ? Failure::Refused
+           : error == WSAETIMEDOUT  ? Failure::NoAnswer
+                                    : Failure::Unreachable;
+}
+
+// What went wrong, or None once connected.
+Failure connectOne(SOCKET socket, const addrinfo& address, std::int64_t deadline,
+                   const std::function<bool()>& giveUp) {
     u_long nonBlocking = 1;
     ioctlsocket(socket, FIONBIO, &nonBlocking);
     if (::connect(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0) {
-        return true;
+        return Failure::None;
     }
     if (WSAGetLastError() != WSAEWOULDBLOCK) {
-        return false;
+        return failureOf(WSAGetLastError());
     }
     const auto connected = [socket](std::int64_t ms) { return waitFor(socket, true, ms); };
     if (waitUnlessGivenUp(connected, deadline, giveUp) != SocketStream::Wait::Ready) {
-        return false;
+        return Failure::NoAnswer;
     }
     int error = 0;
     int length = sizeof error;
-    return getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
-           error == 0;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
+        return Failure::Unreachable;
+    }
+    return error == 0 ? Failure::None : failureOf(error);
 }
 
 // An event set when bytes or the connection's end arrive, for the console
@@ -82,6 +93,7 @@ SocketStream::~SocketStream() { close(); }
 bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int64_t timeoutMs,
                            const std::function<bool()>& giveUp) {
     close();
+    failure_ = Failure::Unreachable;
     if (!winsockStarted()) {
         return false;
     }
@@ -91,15 +103,18 @@ bool SocketStream::connect(const std::string& host, std::uint16_t port, std::int
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* found = nullptr;
+    failure_ = Failure::NoSuchHost;
     if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
         return false;
     }
+    failure_ = Failure::Unreachable;
     for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
         const SOCKET socket = ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
         if (socket == INVALID_SOCKET) {
             continue;
         }
-        if (connectOne(socket, *address, deadline, giveUp)) {
+        failure_ = connectOne(socket, *address, deadline, giveUp);
+        if (failure_ == Failure::None) {
             const BOOL on = TRUE;
             setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
             setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);

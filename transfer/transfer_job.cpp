@@ -15,6 +15,10 @@ TransferJob::~TransferJob() {
 bool TransferJob::startWorker(std::function<bool()> body) {
     byteCount_ = 0;
     pausesAtStart_ = platform::longPauses();
+    // The main thread's wait notes from now on that the process runs.
+    platform::noteRunning();
+    lastAsked_ = std::chrono::steady_clock::now();
+    stopSeen_ = false;
     std::packaged_task<bool()> task(std::move(body));
     outcome_ = task.get_future();
     try {
@@ -58,8 +62,16 @@ void TransferJob::cancelAndWait() {
 bool TransferJob::isCancelled() {
     // After a long stop of the process the monitor may have left the
     // exchange, and the next block would reach it as commands: the worker
-    // gives up instead, as after ESC, and the transfer fails.
-    if (platform::longPauses() != pausesAtStart_) return true;
+    // gives up instead, as after ESC, and the transfer fails. The stop is
+    // counted by the SIGCONT handler, which may run on the main thread only
+    // after this one has woken with a reply already waiting; so a second in
+    // which neither this thread asked nor the main thread ran is a stop too.
+    const auto now = std::chrono::steady_clock::now();
+    if (lastAsked_ == std::chrono::steady_clock::time_point{}) lastAsked_ = now;
+    const bool heldLong = now - lastAsked_ > std::chrono::seconds(1) && platform::longStopUncounted();
+    lastAsked_ = now;
+    if (heldLong || platform::longPauses() != pausesAtStart_) stopSeen_ = true;
+    if (stopSeen_) return true;
     std::lock_guard<std::mutex> guard(lock_);
     return cancelRequested_;
 }

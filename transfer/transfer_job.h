@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <future>
@@ -67,7 +68,10 @@ private:
     bool workerResult_ = false;
     std::mutex lock_;
     bool cancelRequested_ = false;
-    // The process's long stops when the worker started (see isCancelled).
+    // The process's long stops when the worker started, when the worker
+    // last asked, and whether it has seen one since (see isCancelled).
     int pausesAtStart_ = 0;
+    std::chrono::steady_clock::time_point lastAsked_;
+    bool stopSeen_ = false;
     std::uint32_t byteCount_ = 0;
 };

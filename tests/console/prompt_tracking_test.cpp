@@ -61,6 +61,14 @@ TEST(PromptTracking, TextEndsAtANulByteFromTheTarget) {
 
     rig.take(std::string("xyz>\0", 5));  // the mark is not the chunk's last byte
     EXPECT_FALSE(rig.console.promptSplit);
+
+    // Pieces of one chunk: what follows its NUL is not shown but kept.
+    rig.console.takePiece("be", 2, false);
+    rig.console.takePiece(std::string("f\0af", 4).data(), 4, false);
+    rig.console.takePiece("ter", 3, true);
+    rig.console.flushOutput();
+    EXPECT_EQ(rig.screen.text, "abxyz>bef");
+    EXPECT_EQ(rig.screen.kept, std::string("ab\0>>cdxyz>\0bef\0after", 21));
 }
 
 TEST(PromptTracking, PercentSignsArePrintedAsTheyCome) {

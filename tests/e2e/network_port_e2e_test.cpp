@@ -1,12 +1,17 @@
 // The console on a target reached through a real ser2net on 127.0.0.1, as
 // an RFC 2217 port and as a raw TCP port: the simulated monitor's pseudo-
 // terminal is ser2net's serial device.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "tests/support/e2e_keys.h"
 #include "tests/support/e2e_session.h"
@@ -221,7 +226,69 @@ TEST(OverRfc2217, NoServerAtStartCannotOpenThePort) {
     ASSERT_TRUE(console.start({"-prfc2217://127.0.0.1:1", "-b115200"}));
     EXPECT_EQ(console.waitForExit(eventTimeout), 1);
     EXPECT_NE(console.screen().find("port rfc2217://127.0.0.1:1 baud 115200"), std::string::npos);
-    EXPECT_NE(console.screen().find("cannot open port"), std::string::npos);
+    EXPECT_NE(console.screen().find("cannot open port\r\nthe connection was refused\r\n"),
+              std::string::npos)
+        << console.screen();
+}
+
+TEST(OverRfc2217, AnAddressThatCannotBeValidIsRefusedBeforeAnythingIsStored) {
+    for (const char* url : {"-prfc2217://127.0.0.1:65536", "-ptelnet://127.0.0.1:23",
+                            "-ptcp://user@127.0.0.1:2002", "-prfc2217://::1:2217"}) {
+        ConsoleProcess console;
+        ASSERT_TRUE(console.start({url, "-b115200"}));
+        EXPECT_EQ(console.waitForExit(eventTimeout), 1) << url;
+        EXPECT_NE(console.screen().find(std::string("tolvanis: port ") + (url + 2) + ": "),
+                  std::string::npos)
+            << console.screen();
+        EXPECT_EQ(readFile(console.settingsPath()), "") << url;
+    }
+}
+
+// A server that accepts (the kernel does, for the listener's backlog) and
+// then says nothing: F10 F2 or Alt+0 Alt+2 need not wait out the
+// negotiation's three seconds.
+TEST(OverRfc2217, TheQuitChordEndsTheFirstConnectionAtOnce) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "-prfc2217://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    for (const std::string& chord : {std::string(keys::F10) + std::string(keys::F2),
+                                     std::string(keys::Alt0) + std::string(keys::Alt2)}) {
+        ConsoleProcess console;
+        ASSERT_TRUE(console.start({url, "-b115200"}));
+        ASSERT_TRUE(console.waitForScreen("press F1 for help", eventTimeout));
+        const auto sent = Clock::now();
+        ASSERT_TRUE(console.sendKeys(chord));
+        EXPECT_EQ(console.waitForExit(eventTimeout), 0);
+        EXPECT_LT(Clock::now() - sent, milliseconds(1500));
+        EXPECT_EQ(console.screen().find("cannot open port"), std::string::npos) << console.screen();
+    }
+    ::close(listener);
+}
+
+// ser2net frees its device a moment after a connection ends (a real UART
+// drains first), and meanwhile closes a new connection to the device at
+// once: a console started right after another asks again instead of
+// failing, and what was typed meanwhile goes out once it is in.
+TEST(OverRfc2217, AStartRightAfterTheLastConnectionWaitsForTheServersDevice) {
+    if (Ser2net::program().empty()) GTEST_SKIP() << "ser2net is not installed";
+    NetworkSession net;
+    ASSERT_EQ(net.start(Scheme::Tcp), "");
+    ConsoleProcess next;
+    ASSERT_TRUE(next.start({"-p" + net.server.rfc2217Url(), "-b115200"}));
+    ASSERT_TRUE(next.waitForScreen("press F1 for help", eventTimeout));
+    std::this_thread::sleep_for(milliseconds(300));  // turned away at least once
+    ASSERT_TRUE(next.sendKeys("\r"));  // typed ahead: it goes out once the port is open
+    ASSERT_EQ(net.session.quit(), 0);
+    EXPECT_TRUE(next.waitForScreen(">>", eventTimeout)) << next.screen() << net.server.log();
+    EXPECT_EQ(next.screen().find("cannot open port"), std::string::npos) << next.screen();
+    next.sendKeys(std::string(keys::F10) + std::string(keys::F2));
+    EXPECT_EQ(next.waitForExit(eventTimeout), 0);
 }
 
 }  // namespace

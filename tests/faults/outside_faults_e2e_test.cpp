@@ -297,6 +297,56 @@ TEST(OutsideFaults, AfterALongStopTheTransferFailsInsteadOfSendingMoreBlocks) {
     EXPECT_EQ(session.quit(), 0);
 }
 
+// SIGSTOP while a block's reply is on its way, the reply sent during the
+// stop (the simulator also leaves the exchange after a second of silence):
+// whichever thread wakes first on SIGCONT, the worker sees the stop before
+// it sends another block.
+TEST(OutsideFaults, EveryLongStopEndsTheTransferWhicheverThreadWakesFirst) {
+    TempFolder folder;
+    const std::string path = folder.file("image.bin");
+    ASSERT_TRUE(writeFile(path, patternBytes(48 * 2048, 3)));
+    sim::Options options;
+    options.baud = 460800;  // a reply well within its time-out, stop after stop
+    ConsoleOnTarget session(options);
+    ConsoleProcess& console = session.console();
+    ASSERT_TRUE(session.start(460800));
+    int lateReplies = 0;
+    for (int stop = 0; stop < 50;) {
+        const std::size_t mark = startDload(console, path);
+        const bool started = console.waitForScreen("*", eventTimeout, mark);
+        if (!started || console.screenSince(mark).find("transfer failed") != std::string::npos) {
+            // A loaded machine can make a reply late, and that transfer
+            // fails by itself: not what is tried here.
+            ASSERT_LT(lateReplies++, 5) << console.screenSince(mark);
+            ASSERT_TRUE(session.waitForPrompt(mark + 1));
+            continue;
+        }
+        console.sendSignal(SIGSTOP);
+        std::this_thread::sleep_for(milliseconds(1100));
+        const std::size_t stopped = session.receivedCount();
+        console.sendSignal(SIGCONT);
+        ASSERT_TRUE(console.waitForScreen("transfer failed", eventTimeout, mark))
+            << stop << console.screenSince(mark);
+        ASSERT_TRUE(session.waitForPrompt(mark + 1)) << stop;
+        // After the stop at most the rest of a block whose write it cut,
+        // then the abort byte and the carriage return: never a new block.
+        std::string after = session.receivedByTarget().substr(stopped);
+        if (after.ends_with('\r')) after.pop_back();
+        if (after.ends_with('\xff')) after.pop_back();
+        ASSERT_LT(after.size(), 2051U) << "stop " << stop << ": a block after it\n"
+                                       << console.screenSince(mark);
+        ++stop;
+        // A cut block reaches a monitor that left the exchange as commands,
+        // whose answers come late: once they are over, a prompt of its own.
+        console.waitForQuiet(eventTimeout);
+        const std::size_t settled = console.mark();
+        ASSERT_TRUE(console.sendKeys("\r"));
+        ASSERT_TRUE(session.waitForPrompt(settled));
+        console.waitForQuiet(eventTimeout);
+    }
+    EXPECT_EQ(session.quit(), 0);
+}
+
 // ESC and then another key during a transfer: the keys are read as they
 // come, so ESC is the ESC key and not the start of an Alt+letter.
 TEST(OutsideFaults, EscapeFollowedByALetterStillCancelsATransfer) {

@@ -262,10 +262,14 @@ TEST(NetworkPort, ServersThatCannotServeAreNotOpened) {
     const auto start = Clock::now();
     EXPECT_FALSE(port.open(silent.url().c_str(), 115200));  // bounded wait
     EXPECT_LT(secondsSince(start), 6.0);
+    EXPECT_EQ(port.openFailure(), OpenFailure::PortControlSilent);
     FakeServer refusing(Manner::RefusesComPort);
     EXPECT_FALSE(port.open(refusing.url().c_str(), 115200));
+    EXPECT_EQ(port.openFailure(), OpenFailure::PortControlRefused);
     EXPECT_FALSE(port.open("rfc2217://127.0.0.1:1", 115200));  // connection refused
+    EXPECT_EQ(port.openFailure(), OpenFailure::Refused);
     EXPECT_FALSE(port.open("rfc2217://127.0.0.1:99999", 115200));
+    EXPECT_EQ(port.openFailure(), OpenFailure::Unknown);
     FakeServer agreeable(Manner::Agreeable);
     EXPECT_FALSE(port.open(agreeable.url().c_str(), 0));
 }

@@ -36,15 +36,39 @@ TEST(PortAddress, UrlsThatNameAServer) {
     EXPECT_TRUE(serial::parseNetworkAddress("tcp://board-7.lab:1"));
 }
 
-TEST(PortAddress, MalformedUrlsAreRefused) {
-    for (const char* url :
-         {"rfc2217://host", "rfc2217://host:", "rfc2217://host:0", "rfc2217://host:65536",
-          "rfc2217://host:99999999999", "rfc2217://:2217", "rfc2217://[::1:2217",
-          "rfc2217://[::1]2217", "rfc2217://[]:2217", "rfc2217://host:2217/", "tcp://host:22x",
-          "tcp://host:+22", "tcp://host:-1", "tcp://::1:2217", "tcp://user@host:22",
-          "telnet://host:23", "://host:23", "rfc2217://ho st:23"}) {
+TEST(PortAddress, MalformedUrlsAreRefusedSayingWhy) {
+    const std::string number = "the port number must be a number from 1 to 65535";
+    const std::pair<const char*, std::string> refused[] = {
+        {"rfc2217://host", "no port number (HOST:PORT)"},
+        {"rfc2217://host:", number},
+        {"rfc2217://host:0", number},
+        {"rfc2217://host:65536", number},
+        {"rfc2217://host:99999999999", number},
+        {"tcp://host:22x", number},
+        {"tcp://host:+22", number},
+        {"tcp://host:-1", number},
+        {"rfc2217://:2217", "no host before the port number"},
+        {"rfc2217://[]:2217", "no host before the port number"},
+        {"rfc2217://[::1:2217", "the '[' of an IPv6 address is not closed"},
+        {"rfc2217://[::1]2217", "no port number after the ']' (as in [::1]:2217)"},
+        {"rfc2217://host]:1", "a stray bracket in the host"},
+        {"rfc2217://host:2217/", "nothing may follow the port number (a path, a '/')"},
+        {"tcp://::1:2217", "an IPv6 address goes in brackets, as in [::1]:2217"},
+        {"tcp://user@host:22", "a user name (user@) is not taken"},
+        {"telnet://host:23", "the scheme must be rfc2217:// or tcp://"},
+        {"://host:23", "the scheme must be rfc2217:// or tcp://"},
+        {"rfc2217://ho st:23", "a space in the host"},
+    };
+    for (const auto& [url, why] : refused) {
         EXPECT_FALSE(serial::parseNetworkAddress(url)) << url;
+        EXPECT_EQ(serial::portNameProblem(url), why) << url;
     }
+    const auto upper = serial::parseNetworkAddress("RFC2217://host:1");
+    ASSERT_TRUE(upper);
+    EXPECT_EQ(upper->protocol, NetworkProtocol::Rfc2217);
+    EXPECT_TRUE(serial::parseNetworkAddress("Tcp://host:1"));
+    EXPECT_EQ(serial::portNameProblem("rfc2217://[fd00::7]:2001"), "");
+    EXPECT_EQ(serial::portNameProblem("/dev/ttyUSB0"), "");
     EXPECT_TRUE(serial::isNetworkPortName("tcp://x:1"));
     EXPECT_FALSE(serial::isNetworkPortName("COM3"));
     EXPECT_FALSE(serial::isNetworkPortName("/dev/ttyUSB0"));

@@ -63,9 +63,13 @@ class RecordingScreen final : public Screen, public Recorder {
 public:
     void write(const char* bytes, std::size_t count) override {
         text.append(bytes, count);
+        kept.append(bytes, count);
         note("print:" + std::string(bytes, count));
     }
+    void keepUnshown(const char* bytes, std::size_t count) override { kept.append(bytes, count); }
     std::string text;
+    // What a log would hold: the text and, in their places, the bytes not shown.
+    std::string kept;
 };
 
 class RecordingHost final : public HostServices, public Recorder {

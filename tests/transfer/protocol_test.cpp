@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
+#include "platform/terminal.h"
 #include "tests/support/fakes.h"
 #include "transfer/block_codec.h"
 #include "transfer/data_file_job.h"
@@ -196,6 +198,20 @@ TEST_F(Protocol, ACancelledJobSendsTheAbortByteAtItsNextTest) {
     line.written.clear();
     EXPECT_FALSE(blockCodec.receiveBlock(&line, &job, strictPulses));
     EXPECT_EQ(line.written, "\xff");
+}
+
+// A stop while the first reply is on its way, the reply there on waking,
+// and nothing yet from the thread that will count the stop: no second block.
+TEST_F(Protocol, AStopNotYetCountedEndsTheStreamBeforeItsNextBlock) {
+    const auto data = randomBytes(2 * BlockSize, 7);
+    jobOver(data);
+    platform::noteRunning();  // the process was last seen running now
+    line.beforeRead = [&](int reads) {
+        if (reads == 1) std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    };
+    line.chunks = {"YY"};
+    EXPECT_FALSE(job.streamToTarget(&line, 0x80010000, 2 * BlockSize));
+    EXPECT_EQ(line.written.substr(9), block(bytesOf(data).substr(0, BlockSize)) + "\xff");
 }
 
 TEST_F(Protocol, ReceivedStreamsKeepOnlyTheAnnouncedLength) {
