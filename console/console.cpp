@@ -186,11 +186,14 @@ bool Console::promptPending() const {
 void Console::testChunk() {
     // What a script line does (a shell command, an echo) follows the text.
     flushOutput();
-    if (std::strstr(chunk_, ">>") != nullptr) {
+    // F10 F2 quits even when a prompt comes in the same pass: the user asked
+    // to leave, and nothing of a script runs any more.
+    const bool quitting = state == QuitRequested;
+    if (!quitting && std::strstr(chunk_, ">>") != nullptr) {
         state = AtPrompt;
         commands_->promptArrived();
     }
-    if (chunk_[0] == '>' && promptSplit) {
+    if (!quitting && chunk_[0] == '>' && promptSplit) {
         commands_->promptArrived();
         state = AtPrompt;
     }

@@ -142,8 +142,10 @@ TEST_F(UsbAdapter, TransfersEveryByteValueAndSetsTheLine) {
     const std::vector<Session> opened = sessions(guest.controls());
     ASSERT_EQ(2u, opened.size()) << "one open for each batch run, none for --list";
     for (const Session& session : opened) expectConsoleLine(session);
-    // Five blocks read: one pulse after each byte at most, at least one a block.
-    EXPECT_GE(opened[0].count(modemLines, rtsOff), 5);
+    // Five blocks read at full speed: the pulses merge while bytes come faster
+    // than they can follow, across a block's end too (its "Y" does not wait
+    // for them), so one pulse after each byte at most, and at least the last.
+    EXPECT_GE(opened[0].count(modemLines, rtsOff), 1);
     EXPECT_LE(opened[0].count(modemLines, rtsOff), 5 * 2048);
     EXPECT_EQ(opened[0].count(modemLines, rtsOff), opened[0].count(modemLines, rtsOn) - 1);
     EXPECT_EQ(2048, opened[1].count(modemLines, rtsOff)) << "strict: one pulse after every byte of the block";
