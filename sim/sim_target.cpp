@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -114,6 +116,11 @@ void SimTarget::Impl::serve() {
     // Paced bytes are due every few microseconds at high rates; the default
     // timer slack would make every first byte of a reply late.
     if (rx.paced()) ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
+    // A board's UART keeps line time however busy the host is; a starved
+    // thread would answer a block after the console's reply time-out. Only
+    // a privileged process gets the priority; elsewhere the thread stays.
+    const sched_param uartPriority{1};
+    if (rx.paced()) ::pthread_setschedparam(::pthread_self(), SCHED_RR, &uartPriority);
     lastActivity = Clock::now();
     while (!stopRequested.load()) {
         pollfd fds[2] = {{wakeRead, POLLIN, 0}, {masterFd, 0, 0}};
