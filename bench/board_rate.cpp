@@ -61,6 +61,13 @@ struct Session {
         if (console.screenSince(mark).find("transfer failed") != std::string::npos) ++failures;
         return timing;
     }
+    // What arrived, added up on the board by the sum example.
+    bool boardSumIs(std::size_t size, std::uint32_t expected) {
+        run(std::string(e2e::keys::F4), "LOAD <file>:", e2e::QemuBoard::example("sum.elf"), "format\r\n");
+        command("sr a0 " + hex8(Address));
+        command("sr a1 " + hex8(static_cast<std::uint32_t>(size)));
+        return command("g").find("program returned " + hex8(expected)) != std::string::npos;
+    }
     std::string command(const std::string& line) {
         const std::size_t from = console.mark();
         console.sendKeys(line + "\r");
@@ -68,6 +75,22 @@ struct Session {
         return console.screenSince(from);
     }
 };
+
+// The same bytes as a raw file, an EXE and an ELF, each loaded at Address.
+bool writeImages(const e2e::TempFolder& folder, const std::string& data) {
+    const loadertest::Bytes bytes(data.begin(), data.end());
+    loadertest::ExeLayout exe;
+    exe.initialPc = exe.loadAddress = Address;
+    exe.data = bytes;
+    loadertest::ElfLayout elf;
+    elf.entry = Address;
+    elf.segments.push_back(loadertest::segment(Address, bytes));
+    const loadertest::Bytes exeImage = loadertest::exeImage(exe);
+    const loadertest::Bytes elfImage = loadertest::elfImage(elf);
+    return e2e::writeFile(folder.file("data.bin"), data) &&
+           e2e::writeFile(folder.file("data.exe"), std::string(exeImage.begin(), exeImage.end())) &&
+           e2e::writeFile(folder.file("data.elf"), std::string(elfImage.begin(), elfImage.end()));
+}
 
 }  // namespace
 
@@ -84,25 +107,15 @@ int main(int argc, char** argv) {
 
     e2e::TempFolder folder;
     const std::string data = e2e::patternBytes(size, 29);
-    const loadertest::Bytes bytes(data.begin(), data.end());
-    loadertest::ExeLayout exe;
-    exe.initialPc = exe.loadAddress = Address;
-    exe.data = bytes;
-    loadertest::ElfLayout elf;
-    elf.entry = Address;
-    elf.segments.push_back(loadertest::segment(Address, bytes));
-    const loadertest::Bytes exeImage = loadertest::exeImage(exe);
-    const loadertest::Bytes elfImage = loadertest::elfImage(elf);
-    if (!e2e::writeFile(folder.file("data.bin"), data) ||
-        !e2e::writeFile(folder.file("data.exe"), std::string(exeImage.begin(), exeImage.end())) ||
-        !e2e::writeFile(folder.file("data.elf"), std::string(elfImage.begin(), elfImage.end()))) {
+    if (!writeImages(folder, data)) {
         std::fprintf(stderr, "cannot write the test files\n");
         return 1;
     }
 
     Session session;
     if (!session.start()) {
-        std::fprintf(stderr, "the board did not come up: %s\n", session.board.error().c_str());
+        std::fprintf(stderr, "the board did not come up: %s\n%s\n", session.board.error().c_str(),
+                     session.console.screen().c_str());
         return 1;
     }
     const std::string dloadKeys = std::string(e2e::keys::F9) + std::string(e2e::keys::F4);
@@ -129,12 +142,7 @@ int main(int argc, char** argv) {
             walls.push_back(timing.consoleSeconds);
             cpus.push_back(timing.cpuSeconds);
         }
-        // What arrived, added up on the board by the sum example.
-        session.run(loadKeys, "LOAD <file>:", e2e::QemuBoard::example("sum.elf"), "format\r\n");
-        session.command("sr a0 " + hex8(Address));
-        session.command("sr a1 " + hex8(static_cast<std::uint32_t>(size)));
-        const std::string shown = session.command("g");
-        const bool intact = shown.find("program returned " + hex8(expected)) != std::string::npos;
+        const bool intact = session.boardSumIs(size, expected);
         if (walls.size() != static_cast<std::size_t>(rounds)) {
             table.add({c.label, std::to_string(size / 1024), "did not finish", "", "", "", ""});
             continue;

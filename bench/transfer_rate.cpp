@@ -63,6 +63,30 @@ std::string hex(std::size_t value) {
     return text;
 }
 
+// F9 F4 or F10 F4 and the command's line, left for Enter.
+bool typeCommand(e2e::ConsoleProcess& console, bool load, const std::string& path, std::size_t size) {
+    console.sendKeys(std::string(load ? e2e::keys::F9 : e2e::keys::F10) + std::string(e2e::keys::F4));
+    if (!console.waitForScreen(load ? "DLOAD <file> <addr>:" : "DSAVE <file> <addr> <length>:",
+                               e2e::eventTimeout)) {
+        return false;
+    }
+    std::string line = path + " " + hex(Address);
+    if (!load) line += " " + hex(size);
+    const std::size_t mark = console.mark();
+    console.sendKeys(line);
+    return console.waitForScreen(line, e2e::eventTimeout, mark);
+}
+
+// The paced line's span and turnarounds, from the target's transcript.
+void measureWire(const sim::SimTarget& target, bool load, Result& result) {
+    const auto transcript = target.transcript();
+    if (!bench::wireSpan(transcript, load ? "BWR\r" : "BRD\r", "end binary\r", result.wireSeconds)) {
+        result.wireSeconds = 0;
+    }
+    result.turnarounds = bench::turnarounds(transcript);
+    result.hostTurnarounds = bench::hostTurnarounds(transcript, target.burstStarts());
+}
+
 Result runTransfer(const Run& run, std::size_t size) {
     Result result;
     e2e::TempFolder folder;
@@ -91,20 +115,10 @@ Result runTransfer(const Run& run, std::size_t size) {
         return result;
     }
     e2e::ConsoleProcess& console = session.console();
-
     const bool load = run.kind == Kind::Dload;
-    console.sendKeys(std::string(load ? e2e::keys::F9 : e2e::keys::F10) + std::string(e2e::keys::F4));
-    if (!console.waitForScreen(load ? "DLOAD <file> <addr>:" : "DSAVE <file> <addr> <length>:",
-                               e2e::eventTimeout)) {
-        return result;
-    }
-    std::string line = path + " " + hex(Address);
-    if (!load) line += " " + hex(size);
-    std::size_t mark = console.mark();
-    console.sendKeys(line);
-    if (!console.waitForScreen(line, e2e::eventTimeout, mark)) return result;
+    if (!typeCommand(console, load, path, size)) return result;
 
-    mark = console.mark();
+    const std::size_t mark = console.mark();
     session.target().clearTranscript();
     const double blocks = double((size + BlockSize - 1) / BlockSize);
     const double physicsSeconds = run.baud > 0 ? blocks * WireBytesPerBlock * 10.0 / run.baud : 0;
@@ -125,16 +139,7 @@ Result runTransfer(const Run& run, std::size_t size) {
     } else {
         result.dataIntact = e2e::readFile(path) == data;
     }
-    if (run.baud > 0 &&
-        !bench::wireSpan(session.target().transcript(), load ? "BWR\r" : "BRD\r", "end binary\r",
-                  result.wireSeconds)) {
-        result.wireSeconds = 0;
-    }
-    if (run.baud > 0) {
-        const auto transcript = session.target().transcript();
-        result.turnarounds = bench::turnarounds(transcript);
-        result.hostTurnarounds = bench::hostTurnarounds(transcript, session.target().burstStarts());
-    }
+    if (run.baud > 0) measureWire(session.target(), load, result);
     return result;
 }
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <limits>
 #include <string_view>
-#include <type_traits>
 
 namespace sim {
 namespace {
@@ -44,78 +43,85 @@ std::string usageText() {
            "  --help                       show this text\n";
 }
 
+namespace {
+
+// The option being read: its name, the value given with "=" or the word
+// after it, and what is wrong with it.
+struct OptionReader {
+    int argc;
+    const char* const* argv;
+    int& index;
+    std::string& error;
+    std::string_view name;
+    std::string_view value;
+    bool hasValue = false;
+
+    bool takeValue() {
+        if (hasValue) return true;
+        if (index + 1 >= argc) {
+            error = std::string(name) + " needs a value";
+            return false;
+        }
+        value = argv[++index];
+        return true;
+    }
+    template <typename Number>
+    bool takeCount(Number& field) {
+        if (!takeValue()) return false;
+        if (!parseNumber(value, Number(0), field)) {
+            error = std::string(name) + ": not a count: " + std::string(value);
+            return false;
+        }
+        return true;
+    }
+    bool flag(bool& field) {
+        if (hasValue) {
+            error = std::string(name) + " takes no value";
+            return false;
+        }
+        field = true;
+        return true;
+    }
+};
+
+bool takeOption(OptionReader& option, CommandLine& result) {
+    const std::string_view arg = option.name;
+    Faults& faults = result.options.faults;
+    if (arg == "--help" || arg == "-h") return option.flag(result.help);
+    if (arg == "--quiet" || arg == "-q") return option.flag(result.quiet);
+    if (arg == "--link") {
+        if (!option.takeValue()) return false;
+        if (option.value.empty()) {
+            option.error = "--link needs a path";
+            return false;
+        }
+        result.options.linkPath = std::string(option.value);
+        return true;
+    }
+    if (arg == "--baud") return option.takeCount(result.options.baud);
+    if (arg == "--nak-first") return option.takeCount(faults.nakFirstBlocks);
+    if (arg == "--bad-checksum-first") return option.takeCount(faults.badChecksumFirstBlocks);
+    if (arg == "--silent-after-sent") return option.takeCount(faults.silentAfterSentBytes);
+    if (arg == "--silent-after-received") return option.takeCount(faults.silentAfterReceivedBytes);
+    if (arg == "--noise") return option.flag(faults.noiseAroundAcknowledgements);
+    if (arg == "--wrong-echo") return option.flag(faults.wrongEcho);
+    if (arg == "--no-prompt-after-exchange") return option.flag(faults.noPromptAfterExchange);
+    option.error = "unknown option: " + std::string(arg);
+    return false;
+}
+
+}  // namespace
+
 bool parseCommandLine(int argc, const char* const* argv, CommandLine& result, std::string& error) {
     for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        std::string_view value;
-        bool hasValue = false;
-        if (const auto equals = arg.find('='); arg.starts_with("--") && equals != std::string_view::npos) {
-            value = arg.substr(equals + 1);
-            arg = arg.substr(0, equals);
-            hasValue = true;
+        OptionReader option{argc, argv, i, error, argv[i], {}};
+        if (const auto equals = option.name.find('=');
+            option.name.starts_with("--") && equals != std::string_view::npos) {
+            option.value = option.name.substr(equals + 1);
+            option.name = option.name.substr(0, equals);
+            option.hasValue = true;
         }
-        const auto takeValue = [&]() -> bool {
-            if (hasValue) return true;
-            if (i + 1 >= argc) {
-                error = std::string(arg) + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
-        const auto takeCount = [&](auto& field) -> bool {
-            if (!takeValue()) return false;
-            if (!parseNumber(value, std::remove_reference_t<decltype(field)>(0), field)) {
-                error = std::string(arg) + ": not a count: " + std::string(value);
-                return false;
-            }
-            return true;
-        };
-        const auto noValue = [&]() -> bool {
-            if (!hasValue) return true;
-            error = std::string(arg) + " takes no value";
-            return false;
-        };
-
-        bool ok = true;
-        Faults& faults = result.options.faults;
-        if (arg == "--help" || arg == "-h") {
-            ok = noValue();
-            result.help = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            ok = noValue();
-            result.quiet = true;
-        } else if (arg == "--link") {
-            ok = takeValue();
-            if (ok && value.empty()) {
-                error = "--link needs a path";
-                ok = false;
-            }
-            if (ok) result.options.linkPath = std::string(value);
-        } else if (arg == "--baud") {
-            ok = takeCount(result.options.baud);
-        } else if (arg == "--nak-first") {
-            ok = takeCount(faults.nakFirstBlocks);
-        } else if (arg == "--bad-checksum-first") {
-            ok = takeCount(faults.badChecksumFirstBlocks);
-        } else if (arg == "--silent-after-sent") {
-            ok = takeCount(faults.silentAfterSentBytes);
-        } else if (arg == "--silent-after-received") {
-            ok = takeCount(faults.silentAfterReceivedBytes);
-        } else if (arg == "--noise") {
-            ok = noValue();
-            faults.noiseAroundAcknowledgements = true;
-        } else if (arg == "--wrong-echo") {
-            ok = noValue();
-            faults.wrongEcho = true;
-        } else if (arg == "--no-prompt-after-exchange") {
-            ok = noValue();
-            faults.noPromptAfterExchange = true;
-        } else {
-            error = "unknown option: " + std::string(arg);
-            ok = false;
-        }
-        if (!ok) return false;
+        if (!takeOption(option, result)) return false;
     }
     return true;
 }
