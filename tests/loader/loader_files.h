@@ -205,34 +205,9 @@ struct ElfOffsets {
     }
 };
 
-// ELF header, program header table, the segments' bytes in table order,
-// then .reginfo, .symtab, .strtab, .shstrtab and the section header table.
-inline Bytes elfImage(const ElfLayout& layout) {
-    Bytes bytes(52 + 32 * layout.segments.size(), 0);
-    const std::uint8_t ident[] = {0x7f, 'E', 'L', 'F', layout.elfClass, layout.data, 1};
-    std::memcpy(bytes.data(), ident, sizeof ident);
-    putLe16(bytes, 16, layout.type);
-    putLe16(bytes, 18, layout.machine);
-    putLe32(bytes, 20, 1);
-    putLe32(bytes, 24, layout.entry);
-    putLe32(bytes, 28, layout.segments.empty() ? 0 : 52);
-    putLe16(bytes, 40, 52);
-    putLe16(bytes, 42, 32);
-    putLe16(bytes, 44, static_cast<std::uint32_t>(layout.segments.size()));
-    for (std::size_t i = 0; i < layout.segments.size(); ++i) {
-        const SegmentLayout& s = layout.segments[i];
-        const std::size_t at = 52 + 32 * i;
-        const auto fileSize = static_cast<std::uint32_t>(s.data.size());
-        putLe32(bytes, at, s.type);
-        putLe32(bytes, at + 4, static_cast<std::uint32_t>(bytes.size()));
-        putLe32(bytes, at + 8, s.vaddr);
-        putLe32(bytes, at + 12, s.paddr);
-        putLe32(bytes, at + 16, fileSize);
-        putLe32(bytes, at + 20, fileSize + s.extraMemory);
-        bytes.insert(bytes.end(), s.data.begin(), s.data.end());
-    }
-    if (!layout.hasSections) return bytes;
-
+// .reginfo, .symtab, .strtab, .shstrtab and the section header table,
+// after the segments' bytes.
+inline void appendElfSections(Bytes& bytes, const ElfLayout& layout) {
     struct Section {
         std::uint32_t name, type, offset, size, link, entrySize;
     };
@@ -288,6 +263,35 @@ inline Bytes elfImage(const ElfLayout& layout) {
         putLe32(entry, 36, section.entrySize);
         append(entry);
     }
+}
+
+// ELF header, program header table, the segments' bytes in table order,
+// then .reginfo, .symtab, .strtab, .shstrtab and the section header table.
+inline Bytes elfImage(const ElfLayout& layout) {
+    Bytes bytes(52 + 32 * layout.segments.size(), 0);
+    const std::uint8_t ident[] = {0x7f, 'E', 'L', 'F', layout.elfClass, layout.data, 1};
+    std::memcpy(bytes.data(), ident, sizeof ident);
+    putLe16(bytes, 16, layout.type);
+    putLe16(bytes, 18, layout.machine);
+    putLe32(bytes, 20, 1);
+    putLe32(bytes, 24, layout.entry);
+    putLe32(bytes, 28, layout.segments.empty() ? 0 : 52);
+    putLe16(bytes, 40, 52);
+    putLe16(bytes, 42, 32);
+    putLe16(bytes, 44, static_cast<std::uint32_t>(layout.segments.size()));
+    for (std::size_t i = 0; i < layout.segments.size(); ++i) {
+        const SegmentLayout& s = layout.segments[i];
+        const std::size_t at = 52 + 32 * i;
+        const auto fileSize = static_cast<std::uint32_t>(s.data.size());
+        putLe32(bytes, at, s.type);
+        putLe32(bytes, at + 4, static_cast<std::uint32_t>(bytes.size()));
+        putLe32(bytes, at + 8, s.vaddr);
+        putLe32(bytes, at + 12, s.paddr);
+        putLe32(bytes, at + 16, fileSize);
+        putLe32(bytes, at + 20, fileSize + s.extraMemory);
+        bytes.insert(bytes.end(), s.data.begin(), s.data.end());
+    }
+    if (layout.hasSections) appendElfSections(bytes, layout);
     return bytes;
 }
 

@@ -89,37 +89,49 @@ TEST_F(Wine, SettingsAreStoredInTheRegistryAndUsedAtTheNextStart) {
     EXPECT_TRUE(std::regex_search(program.normalisedScreen(), banner)) << program.screen();
 }
 
+// A raw file, an ECOFF and an ELF with a gp, and the script that loads them.
+struct ScriptFiles {
+    Bytes data = loadertest::pattern(5000, 11);
+    loadertest::EcoffLayout program;
+    loadertest::ElfLayout elf;
+
+    bool writeTo(const std::string& folder) {
+        program.entry = 0x80040010;
+        program.gpValue = 0x80058000;
+        program.sections.push_back(loadertest::section(".text", 0x20, 0x80040000, loadertest::pattern(4096, 12)));
+        program.sections.push_back(loadertest::section(".data", 0x40, 0x80050000, loadertest::pattern(2500, 13)));
+        elf.entry = 0x80060020;
+        elf.segments.push_back(loadertest::segment(0x80060000, loadertest::pattern(3000, 14)));
+        elf.segments.push_back(loadertest::segment(0x80070000, loadertest::pattern(700, 15)));
+        elf.hasRegisterInfo = true;
+        elf.registerInfoGp = 0x80077ff0;
+        const Bytes image = loadertest::ecoffImage(program);
+        const Bytes elfImage = loadertest::elfImage(elf);
+        return wine::writeFile(folder + "/data.bin", std::string(data.begin(), data.end())) &&
+               wine::writeFile(folder + "/prog.ecoff", std::string(image.begin(), image.end())) &&
+               wine::writeFile(folder + "/prog.elf", std::string(elfImage.begin(), elfImage.end())) &&
+               wine::writeFile(folder + "/session.txt", wine::windowsLines({
+                                                            "local dload data.bin 80020000",
+                                                            "dw 80020000 4",
+                                                            "local load prog.ecoff",
+                                                            "dr",
+                                                            "local load prog.elf",
+                                                            "local dsave saved.bin 80020000 1388",
+                                                            "local echo all done",
+                                                            "local quit",
+                                                        }));
+    }
+};
+
 TEST_F(Wine, ScriptLoadsAndSavesMemoryThroughTheSimulatedTarget) {
     const auto target = startTarget();
     ASSERT_NE(nullptr, target);
     const std::string folder = prefix->makeWorkFolder("script");
-    const Bytes data = loadertest::pattern(5000, 11);
-    loadertest::EcoffLayout program;
-    program.entry = 0x80040010;
-    program.gpValue = 0x80058000;
-    program.sections.push_back(loadertest::section(".text", 0x20, 0x80040000, loadertest::pattern(4096, 12)));
-    program.sections.push_back(loadertest::section(".data", 0x40, 0x80050000, loadertest::pattern(2500, 13)));
-    ASSERT_TRUE(wine::writeFile(folder + "/data.bin", std::string(data.begin(), data.end())));
-    const Bytes image = loadertest::ecoffImage(program);
-    ASSERT_TRUE(wine::writeFile(folder + "/prog.ecoff", std::string(image.begin(), image.end())));
-    loadertest::ElfLayout elf;
-    elf.entry = 0x80060020;
-    elf.segments.push_back(loadertest::segment(0x80060000, loadertest::pattern(3000, 14)));
-    elf.segments.push_back(loadertest::segment(0x80070000, loadertest::pattern(700, 15)));
-    elf.hasRegisterInfo = true;
-    elf.registerInfoGp = 0x80077ff0;
-    const Bytes elfImage = loadertest::elfImage(elf);
-    ASSERT_TRUE(wine::writeFile(folder + "/prog.elf", std::string(elfImage.begin(), elfImage.end())));
-    ASSERT_TRUE(wine::writeFile(folder + "/session.txt", wine::windowsLines({
-                                                             "local dload data.bin 80020000",
-                                                             "dw 80020000 4",
-                                                             "local load prog.ecoff",
-                                                             "dr",
-                                                             "local load prog.elf",
-                                                             "local dsave saved.bin 80020000 1388",
-                                                             "local echo all done",
-                                                             "local quit",
-                                                         })));
+    ScriptFiles files;
+    ASSERT_TRUE(files.writeTo(folder));
+    const Bytes& data = files.data;
+    const loadertest::EcoffLayout& program = files.program;
+    const loadertest::ElfLayout& elf = files.elf;
 
     wine::ConsoleProgram session(*prefix, {console, "-pCOM1", "-b115200", "session.txt"}, folder);
     ASSERT_TRUE(session.started());
