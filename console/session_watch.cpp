@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "console/host_commands.h"
 #include "console/output_verdicts.h"
+#include "platform/background_thread.h"
 #include "platform/keyboard.h"
 #include "platform/screen.h"
 #include "platform/terminal.h"
@@ -17,7 +18,7 @@ SessionWatch::SessionWatch(const Options& options, SerialPort& port, Keyboard& k
                            Screen& screen)
     : options_(options), port_(port), keyboard_(keyboard), screen_(screen) {
     if (options_.batch && options_.timeoutMs > 0) {
-        watchdog_ = std::thread([this] { watchdog(); });
+        watchdog_ = platform::startBackgroundThread([this] { watchdog(); });
     }
 }
 

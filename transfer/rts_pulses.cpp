@@ -5,6 +5,7 @@
 #include <exception>
 #include <mutex>
 
+#include "platform/background_thread.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -40,7 +41,7 @@ RtsPulses::RtsPulses(SerialPort* port, PulseMode mode) : port_(port), mode_(mode
     if (mode != PulseMode::Overlapped || !port->pulseIsLineControl()) return;
     try {
         auto shared = std::make_shared<Shared>();
-        thread_ = std::thread([port, shared] { run(port, shared); });
+        thread_ = platform::startBackgroundThread([port, shared] { run(port, shared); });
         shared_ = std::move(shared);
     } catch (const std::exception&) {
         // No thread (or no memory for one): every pulse is made in place.

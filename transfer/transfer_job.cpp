@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/background_thread.h"
 #include "platform/terminal.h"
 
 TransferJob::~TransferJob() {
@@ -22,7 +23,7 @@ bool TransferJob::startWorker(std::function<bool()> body) {
     std::packaged_task<bool()> task(std::move(body));
     outcome_ = task.get_future();
     try {
-        thread_ = std::thread(std::move(task));
+        thread_ = platform::startBackgroundThread(std::move(task));
     } catch (const std::system_error&) {
         outcome_ = {};
         return false;
