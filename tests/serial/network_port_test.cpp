@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/terminal.h"
+#include "tests/serial/signal_during.h"
 
 #include <atomic>
 #include <chrono>
@@ -25,7 +26,8 @@ namespace telnet = serial::telnet;
 using Clock = std::chrono::steady_clock;
 using namespace std::string_literals;
 
-enum class Manner { Agreeable, Silent, RefusesComPort, Raw };
+// IgnoresSettings agrees to port control and never answers a setting.
+enum class Manner { Agreeable, Silent, RefusesComPort, IgnoresSettings, Raw };
 
 class FakeServer {
 public:
@@ -55,6 +57,7 @@ public:
         outbox_.push_back(bytes);
     }
     void drop() { dropNow_ = true; }
+    void stopReading() { deaf_ = true; }
     // Data and COM port commands received so far.
     std::string data() const {
         std::lock_guard lock(mutex_);
@@ -79,6 +82,10 @@ private:
                 dropNow_ = false;
             }
             if (ready <= 0) continue;
+            if (client >= 0 && deaf_) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
             if (client < 0) {
                 client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
                 continue;
@@ -112,7 +119,8 @@ private:
         std::string reply;
         for (const telnet::Event& event : events) {
             if (event.kind == telnet::Event::Kind::ServerWill && event.option == telnet::OptionComPort) {
-                if (manner_ == Manner::Agreeable) reply += telnet::command(telnet::Do, telnet::OptionComPort);
+                if (manner_ == Manner::Agreeable || manner_ == Manner::IgnoresSettings)
+                    reply += telnet::command(telnet::Do, telnet::OptionComPort);
                 if (manner_ == Manner::RefusesComPort) reply += telnet::command(telnet::Dont, telnet::OptionComPort);
             }
             if (event.kind == telnet::Event::Kind::Subnegotiation && !event.payload.empty()) {
@@ -130,6 +138,7 @@ private:
     std::uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<bool> dropNow_{false};
+    std::atomic<bool> deaf_{false};
     mutable std::mutex mutex_;
     std::vector<std::string> outbox_;
     telnet::Decoder decoder_;
@@ -264,8 +273,10 @@ TEST(NetworkPort, ServersThatCannotServeAreNotOpened) {
     EXPECT_LT(secondsSince(start), 6.0);
     EXPECT_EQ(port.openFailure(), OpenFailure::PortControlSilent);
     FakeServer refusing(Manner::RefusesComPort);
+    const auto refusedAt = Clock::now();
     EXPECT_FALSE(port.open(refusing.url().c_str(), 115200));
     EXPECT_EQ(port.openFailure(), OpenFailure::PortControlRefused);
+    EXPECT_LT(secondsSince(refusedAt), 2.0) << "a refusal is not waited out";
     EXPECT_FALSE(port.open("rfc2217://127.0.0.1:1", 115200));  // connection refused
     EXPECT_EQ(port.openFailure(), OpenFailure::Refused);
     EXPECT_FALSE(port.open("rfc2217://127.0.0.1:99999", 115200));
@@ -276,15 +287,18 @@ TEST(NetworkPort, ServersThatCannotServeAreNotOpened) {
 
 // The console waiting for a server to come back asks to give up when F10 F2
 // is typed: an open of a server that accepts and says nothing ends then.
+// Nothing agreed with the last server counts for the next one.
 TEST(NetworkPort, AnOpenThatIsGivenUpEndsAtOnce) {
-    FakeServer silent(Manner::Silent);
-    NetworkPort port;
-    const auto start = Clock::now();
-    const auto giveUp = [&] { return secondsSince(start) > 0.2; };
-    EXPECT_FALSE(port.openUnless(silent.url().c_str(), 115200, giveUp));
-    EXPECT_LT(secondsSince(start), 0.6);
     FakeServer agreeable(Manner::Agreeable);
+    NetworkPort port;
     EXPECT_TRUE(port.openUnless(agreeable.url().c_str(), 115200, [] { return false; }));
+    for (const Manner manner : {Manner::Silent, Manner::IgnoresSettings}) {
+        FakeServer server(manner);
+        const auto start = Clock::now();
+        const auto giveUp = [&] { return secondsSince(start) > 0.2; };
+        EXPECT_FALSE(port.openUnless(server.url().c_str(), 115200, giveUp));
+        EXPECT_LT(secondsSince(start), 0.6);
+    }
 }
 
 TEST(NetworkPort, ALostConnectionReadsAsASilentLineAndTakesNoWrites) {
@@ -304,6 +318,62 @@ TEST(NetworkPort, ALostConnectionReadsAsASilentLineAndTakesNoWrites) {
         EXPECT_LT(secondsSince(start), 1.0);
     }
     EXPECT_EQ(port.write("x", 1), 0);
+    EXPECT_TRUE(port.lost());
+    // The server back: the cut command and the loss are the old connection's.
+    ASSERT_TRUE(port.open(server.url().c_str(), 115200));
+    EXPECT_FALSE(port.lost());
+    server.send("new");
+    EXPECT_EQ(readAll(port, 3), "new");
+}
+
+// A signal (a window resized, a child ended) during a wait is no lost line.
+TEST(NetworkPort, ASignalDuringAReadKeepsTheConnection) {
+    FakeServer server(Manner::Agreeable);
+    NetworkPort port;
+    ASSERT_TRUE(port.open(server.url().c_str(), 115200));
+    char buffer[10];
+    {
+        SignalDuring signal(std::chrono::milliseconds(50));
+        EXPECT_EQ(port.read(buffer, 10), 0);  // 200 ms of a silent line
+    }
+    EXPECT_GT(SignalDuring::delivered, 0);
+    EXPECT_FALSE(port.lost());
+    server.send("ok");
+    EXPECT_EQ(readAll(port, 2), "ok");
+}
+
+// What a server sends before the port is open is kept up to a limit, the
+// newest; a pause after bytes ends a read, not its whole time-out.
+TEST(NetworkPort, EarlyDataIsBoundedAndAPauseEndsARead) {
+    FakeServer server(Manner::Agreeable);
+    std::string early(200000, 'e');
+    early.replace(early.size() - 4, 4, "tail");
+    server.send(early);
+    NetworkPort port;
+    ASSERT_TRUE(port.open(server.url().c_str(), 921600));
+    std::string got(300000, '\0');
+    const auto start = Clock::now();
+    got.resize(static_cast<std::size_t>(port.read(got.data(), 300000)));
+    EXPECT_LT(secondsSince(start), 1.5);  // its total time-out: 3100 s
+    EXPECT_EQ(got.size(), 65536u);
+    EXPECT_EQ(got.substr(got.size() - 4), "tail");
+}
+
+// A server that stops taking bytes holds a write for its time-out only.
+TEST(NetworkPort, AWriteToAServerThatTakesNothingEndsInTime) {
+    FakeServer server(Manner::Agreeable);
+    NetworkPort port;
+    ASSERT_TRUE(port.open(server.url().c_str(), 2'000'000'000));  // no line time to speak of
+    server.stopReading();
+    const std::string block(100, 'x');
+    for (int i = 0; i < 400000; ++i) {  // until the socket's buffers are full
+        const auto start = Clock::now();
+        if (port.write(block.data(), 100) < 100) {
+            EXPECT_LT(secondsSince(start), 3.0);  // 100 * 10 ms + 250 ms
+            return;
+        }
+    }
+    ADD_FAILURE() << "the server took everything";
 }
 
 // SIGTERM while a silent server is being negotiated with ends the wait at

@@ -117,11 +117,12 @@ TEST(TelnetCodec, AnEndlessSubnegotiationIsCutAndABrokenOneEnds) {
     decoder.feed(raw(start), start.size(), decoded, events);
     const std::string babble(100000, 'x');
     for (int i = 0; i < 10; ++i) decoder.feed(raw(babble), babble.size(), decoded, events);
-    const std::string end = "\xff\xf0" "ok" "\xff\xfa\x2c\x01\xff\xf1" "go";
+    const std::string end = "\xff\xf0" "ok" "\xff\xfa\x2c\x01\xff\xf1" "go" "\xff\xfa\xff\xf0" "!";
     decoder.feed(raw(end), end.size(), decoded, events);
     // Nothing of the babble is data; the one kept is cut to the limit; the
-    // subnegotiation broken by a stray command ends there and drops nothing after.
-    EXPECT_EQ(decoded, "okgo");
+    // subnegotiation broken by a stray command ends there and drops nothing
+    // after; an empty one is no event.
+    EXPECT_EQ(decoded, "okgo!");
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].payload.size(), telnet::MaxSubnegotiation - 1);
 }
