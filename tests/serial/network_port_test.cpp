@@ -265,6 +265,13 @@ TEST(NetworkPort, ReadAndWriteTakeTheLinesTime) {
     start = Clock::now();
     EXPECT_EQ(port.write(block.data(), 192), 192);
     EXPECT_GE(secondsSince(start), 0.195);
+    // At 300 baud a write's time-out ends before its bytes are across; the
+    // next write still waits for them (its own 260 ms, not one byte's 33).
+    ASSERT_TRUE(port.open(server.url().c_str(), 300));
+    EXPECT_EQ(port.write(block.data(), 100), 100);
+    start = Clock::now();
+    EXPECT_EQ(port.write("y", 1), 1);
+    EXPECT_GE(secondsSince(start), 0.25);
 }
 
 TEST(NetworkPort, ServersThatCannotServeAreNotOpened) {
@@ -321,11 +328,14 @@ TEST(NetworkPort, ALostConnectionReadsAsASilentLineAndTakesNoWrites) {
     }
     EXPECT_EQ(port.write("x", 1), 0);
     EXPECT_TRUE(port.lost());
-    // The server back: the cut command and the loss are the old connection's.
-    ASSERT_TRUE(port.open(server.url().c_str(), 115200));
-    EXPECT_FALSE(port.lost());
-    server.send("new");
-    EXPECT_EQ(readAll(port, 3), "new");
+    // The server back: the cut command, the loss and what was read are the
+    // old connection's.
+    for (const char* next : {"new", "2nd"}) {
+        ASSERT_TRUE(port.open(server.url().c_str(), 115200));
+        EXPECT_FALSE(port.lost());
+        server.send(next);
+        EXPECT_EQ(readAll(port, 3), next);
+    }
 }
 
 // A signal (a window resized, a child ended) during a wait is no lost line.
