@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -74,6 +75,23 @@ TEST(SessionLog, OpensNoFifoAndNeverAsStandardError) {
     ::unlink(fifo.c_str());
     ::unlink(path.c_str());
     ::rmdir(folder);
+}
+
+// A stamp is the calendar's date and hour (a month counted from 0 still
+// looks like a date).
+TEST(SessionLog, ATimeStampIsTheLocalTime) {
+    const auto hour = [](std::time_t at) {
+        char text[32];
+        std::tm local{};
+        ::localtime_r(&at, &local);
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:", &local);
+        return std::string(text);
+    };
+    const std::time_t before = std::time(nullptr);
+    const std::string stamp = platform::localTimestamp();
+    const std::string shown = stamp.substr(0, 14);
+    EXPECT_TRUE(shown == hour(before) || shown == hour(std::time(nullptr))) << stamp;
+    EXPECT_EQ(stamp.size(), 24u) << stamp;
 }
 
 }  // namespace
