@@ -31,18 +31,24 @@ using namespace std::string_literals;
 // IgnoresSettings agrees to port control and never answers a setting.
 enum class Manner { Agreeable, Silent, RefusesComPort, IgnoresSettings, Raw };
 
+// A listening socket on 127.0.0.1 and a port of the system's choice.
+int listenOnLoopback(int backlog, std::uint16_t& port) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener, backlog);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
 class FakeServer {
 public:
     explicit FakeServer(Manner manner) : manner_(manner) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 1);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = listenOnLoopback(1, port_);
         thread_ = std::thread([this] { serve(); });
     }
     ~FakeServer() {
@@ -308,6 +314,16 @@ TEST(NetworkPort, AnOpenThatIsGivenUpEndsAtOnce) {
         EXPECT_FALSE(port.openUnless(server.url().c_str(), 115200, giveUp));
         EXPECT_LT(secondsSince(start), 0.6);
     }
+    // A server whose queue is full answers no connect at all.
+    std::uint16_t full = 0;
+    const int listener = listenOnLoopback(0, full);
+    serial::SocketStream queued;
+    ASSERT_TRUE(queued.connect("127.0.0.1", full, 1000));
+    const std::string url = "tcp://127.0.0.1:" + std::to_string(full);
+    const auto start = Clock::now();
+    EXPECT_FALSE(port.openUnless(url.c_str(), 115200, [&] { return secondsSince(start) > 0.2; }));
+    EXPECT_LT(secondsSince(start), 0.6);
+    ::close(listener);
 }
 
 TEST(NetworkPort, ALostConnectionReadsAsASilentLineAndTakesNoWrites) {
