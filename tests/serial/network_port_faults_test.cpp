@@ -106,6 +106,7 @@ TEST(NetworkPort, AWriteToAServerThatTakesNothingEndsInTime) {
     done = true;
     watchdog.join();
     EXPECT_TRUE(cut) << "the server took everything";
+    EXPECT_FALSE(port.lost()) << "a slow server is no lost one";
 }
 
 // SIGTERM while a silent server is being negotiated with ends the wait at

@@ -53,6 +53,7 @@ TEST(PortAddress, MalformedUrlsAreRefusedSayingWhy) {
         {"rfc2217://[::1]2217", "no port number after the ']' (as in [::1]:2217)"},
         {"rfc2217://host]:1", "a stray bracket in the host"},
         {"rfc2217://host:2217/", "nothing may follow the port number (a path, a '/')"},
+        {"rfc2217://host:2217?x", "nothing may follow the port number (a path, a '/')"},
         {"tcp://::1:2217", "an IPv6 address goes in brackets, as in [::1]:2217"},
         {"tcp://user@host:22", "a user name (user@) is not taken"},
         {"telnet://host:23", "the scheme must be rfc2217:// or tcp://"},
