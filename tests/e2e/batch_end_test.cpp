@@ -136,6 +136,8 @@ TEST_F(BatchEnd, TheLogIsNoHostFileAndTrapsAreNamed) {
         EXPECT_EQ(readFile(log).find(out()), 0u) << "kept whole: " << line;
         ASSERT_EQ(::unlink(log.c_str()), 0);
     }
+    // A run that failed keeps its own status when its log fails too.
+    EXPECT_EQ(run(target, {"--batch", "--log", "/dev/full", script("s.txt", "local load none.exe\n")}), 2);
 
     const std::string traps = script("t.txt", "dw 80000000 1 " + std::string(200, ' ') + "\ndw 1");
     EXPECT_EQ(run(target, {"--batch", "--timeout=1", traps}), 3);

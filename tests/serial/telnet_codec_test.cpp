@@ -53,6 +53,7 @@ TEST(PortAddress, MalformedUrlsAreRefusedSayingWhy) {
         {"rfc2217://[::1]2217", "no port number after the ']' (as in [::1]:2217)"},
         {"rfc2217://host]:1", "a stray bracket in the host"},
         {"rfc2217://host:2217/", "nothing may follow the port number (a path, a '/')"},
+        {"rfc2217://host:2217?x", "nothing may follow the port number (a path, a '/')"},
         {"tcp://::1:2217", "an IPv6 address goes in brackets, as in [::1]:2217"},
         {"tcp://user@host:22", "a user name (user@) is not taken"},
         {"telnet://host:23", "the scheme must be rfc2217:// or tcp://"},
@@ -117,11 +118,12 @@ TEST(TelnetCodec, AnEndlessSubnegotiationIsCutAndABrokenOneEnds) {
     decoder.feed(raw(start), start.size(), decoded, events);
     const std::string babble(100000, 'x');
     for (int i = 0; i < 10; ++i) decoder.feed(raw(babble), babble.size(), decoded, events);
-    const std::string end = "\xff\xf0" "ok" "\xff\xfa\x2c\x01\xff\xf1" "go";
+    const std::string end = "\xff\xf0" "ok" "\xff\xfa\x2c\x01\xff\xf1" "go" "\xff\xfa\xff\xf0" "!";
     decoder.feed(raw(end), end.size(), decoded, events);
     // Nothing of the babble is data; the one kept is cut to the limit; the
-    // subnegotiation broken by a stray command ends there and drops nothing after.
-    EXPECT_EQ(decoded, "okgo");
+    // subnegotiation broken by a stray command ends there and drops nothing
+    // after; an empty one is no event.
+    EXPECT_EQ(decoded, "okgo!");
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].payload.size(), telnet::MaxSubnegotiation - 1);
 }
