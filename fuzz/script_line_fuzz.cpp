@@ -6,8 +6,9 @@
 // What a line may do: a line without "local" goes to the port as read and
 // does nothing else; a "local" line sends nothing but carriage returns, runs
 // a shell command only for each of "dos ", "sh " and "!" that it holds (the
-// rest of the line after it), sleeps only with "sleep", beeps only with
-// "beep", and hands a transfer command only a path it holds.
+// rest of the line after it, without the line end), sleeps only with
+// "sleep", beeps only with "beep", and hands a transfer command only a path
+// it holds.
 //
 // "local auto" opens the file it names: the process opens nothing outside
 // its scratch folder (see open_guard.cpp), where the script is the only file.
@@ -53,7 +54,11 @@ std::vector<std::string> shellCommandsOf(std::string_view line) {
     const std::string_view rest = text.substr(local);
     for (std::string_view keyword : {"dos ", "sh ", "!"}) {
         const std::size_t at = rest.find(keyword);
-        if (at != std::string_view::npos) commands.emplace_back(rest.substr(at + keyword.size()));
+        if (at == std::string_view::npos) continue;
+        // The line's end is no part of the command.
+        std::string_view command = rest.substr(at + keyword.size());
+        while (!command.empty() && (command.back() == '\n' || command.back() == '\r')) command.remove_suffix(1);
+        commands.emplace_back(command);
     }
     return commands;
 }
@@ -115,7 +120,9 @@ void runOneByOne(std::string_view file) {
     ScriptFile script;
     require(script.open(ScriptName, 0), "the script opens");
     for (int n = 0; n < LinesRunOneByOne; ++n) {
-        const off_t at = lseek(static_cast<int>(script.handle), 0, SEEK_CUR);
+        // The byte a line cut at its full length made the script read ahead
+        // belongs to the next line.
+        const off_t at = lseek(static_cast<int>(script.handle), 0, SEEK_CUR) - (script.hasReadAhead() ? 1 : 0);
         require(at >= 0, "the script's position is known");
         const std::string_view line = lineAt(file, static_cast<std::size_t>(at));
         const Marks before = marksOf(console);

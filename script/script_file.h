@@ -35,6 +35,8 @@ public:
     // Nothing is left to read (looks ahead one byte, which the next read
     // then takes first).
     bool atEndOfFile();
+    // A byte atEndOfFile took from the file for the next line.
+    bool hasReadAhead() const { return peeked_ >= 0; }
 
     // Hands over the script that a "local auto" line of this one opened.
     // Whoever runs this script makes it the running one (this one waits as
