@@ -243,7 +243,10 @@ TEST(OutsideFaults, SuspendedAndContinuedTheConsoleIsRawAgainAndItsTransferGoesO
 
     const std::size_t mark = startDload(console, path);
     ASSERT_TRUE(console.waitForScreen("*", eventTimeout, mark));
-    console.sendSignal(SIGCONT);  // a stray one, while running: no stop to measure
+    // A stray SIGCONT, with no stop before it, fails nothing. It is handled
+    // before the stop: a stop signal would discard it while still pending.
+    console.sendSignal(SIGCONT);
+    std::this_thread::sleep_for(milliseconds(300));
     console.sendSignal(SIGTSTP);
     // Stopped, with the terminal as the shell had it.
     const auto deadline = Clock::now() + eventTimeout;
