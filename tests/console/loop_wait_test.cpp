@@ -2,12 +2,15 @@
 // it takes bytes as they come, so a prompt reaches it cut into reads at any
 // point, and it must still pace a script by one line per prompt.
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "console/console.h"
 #include "platform/terminal_keyboard.h"
@@ -58,7 +61,7 @@ protected:
         if (loop.joinable()) {
             // A whole prompt, then F10 F2 until the loop ends: a prompt read
             // in the same pass as the chord would override it.
-            line.send("\r\n>> ");
+            if (line.isOpen()) line.send("\r\n>> ");
             for (int tries = 0; tries < 20 && !ended; ++tries) {
                 std::this_thread::sleep_for(ms(50));
                 press(std::string("\0\x44\0\x3c", 4));
@@ -131,14 +134,63 @@ TEST_F(LoopOnLine, TwoPromptsCloseTogetherRunOneLine) {
     EXPECT_EQ(line.readCount(3), "l2\n");
 }
 
-TEST_F(LoopOnLine, AKeyWakesTheLoopOnASilentLine) {
-    // Nothing to read, so the loop sleeps; the key wakes it, and the
-    // byte is on the line long before a read's time-out would have passed.
-    std::this_thread::sleep_for(ms(50));
-    const Stopwatch watch;
-    press("q");
-    EXPECT_EQ(line.readCount(1), "q");
-    EXPECT_LT(watch.wallMs(), 150);
+// Idle, the loop sleeps up to 100 ms. A key wakes it, a prompt's chunk ends
+// a line's interval (20 ms) after its last byte, and a pasted line goes out
+// whole: none of them waits out that sleep.
+TEST_F(LoopOnLine, KeysAndPromptsAreTakenWithoutWaitingOutTheIdleSleep) {
+    std::vector<long long> keyMs;
+    std::vector<long long> promptMs;
+    for (int next = 1; next <= 5; ++next) {
+        std::this_thread::sleep_for(ms(40));
+        const Stopwatch key;
+        press("q");
+        EXPECT_EQ(line.readCount(1), "q");
+        keyMs.push_back(key.wallMs());
+        std::this_thread::sleep_for(ms(40));
+        const Stopwatch prompt;
+        ASSERT_TRUE(line.send("\r\n>> "));
+        EXPECT_EQ(line.readCount(3), "l" + std::to_string(next) + "\n");
+        promptMs.push_back(prompt.wallMs());
+    }
+    // The medians: a loaded machine may hold up one or two.
+    std::sort(keyMs.begin(), keyMs.end());
+    std::sort(promptMs.begin(), promptMs.end());
+    EXPECT_LT(keyMs[2], 40);
+    EXPECT_LT(promptMs[2], 70);
+    // More keys than one pass takes, all read from the pipe at once.
+    const Stopwatch paste;
+    press(std::string(200, 'p'));
+    EXPECT_EQ(line.readCount(200), std::string(200, 'p'));
+    EXPECT_LT(paste.wallMs(), 250);
+}
+
+// A line that has failed (hung up) is not asked again and again: the loop
+// sleeps between tries as a failed read's time-out would have.
+TEST_F(LoopOnLine, AFailedLineIsNotReadInABusyLoop) {
+    line.close();
+    std::this_thread::sleep_for(ms(100));
+    const auto cpuMs = [] {
+        timespec now{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return now.tv_sec * 1000LL + now.tv_nsec / 1'000'000;
+    };
+    const long long before = cpuMs();
+    std::this_thread::sleep_for(ms(500));
+    EXPECT_LT(cpuMs() - before, 150);
+}
+
+// A key typed while a prompt is still coming in is taken at that prompt:
+// F1 there asks for help, where before it would have gone to the target.
+TEST_F(LoopOnLine, AKeyTypedAsAPromptComesInIsTakenAtThatPrompt) {
+    press("x\r");
+    EXPECT_EQ(line.readCount(2), "x\r");
+    ASSERT_TRUE(line.send("\r\n>>"));
+    for (int byte = 0; byte < 6; ++byte) {
+        std::this_thread::sleep_for(ms(10));
+        if (byte == 3) press(std::string("\0;", 2));
+        ASSERT_TRUE(line.send(" "));
+    }
+    EXPECT_EQ(line.readCount(4), "l1\n\r");
 }
 
 TEST(ConsoleLoop, APastedLineDoesNotHoldBackTheTargetsOutput) {

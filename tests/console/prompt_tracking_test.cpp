@@ -71,6 +71,14 @@ TEST(PromptTracking, TextEndsAtANulByteFromTheTarget) {
     EXPECT_EQ(rig.screen.kept, std::string("ab\0>>cdxyz>\0bef\0after", 21));
 }
 
+TEST(PromptTracking, AChunkReadWholeAfterPiecesIsShownWhole) {
+    // As at the end of a batch run: the loop's pieces, then a read of its own.
+    ConsoleRig rig;
+    rig.console.takePiece("ab", 2, false);
+    rig.take("0123456789");
+    EXPECT_EQ(rig.screen.text, "ab0123456789");
+}
+
 TEST(PromptTracking, PercentSignsArePrintedAsTheyCome) {
     ConsoleRig rig;
     rig.take("100%d %s");

@@ -1,6 +1,9 @@
 // Keys typed at a real terminal: what reaches the target, what the console
 // keeps for itself, and how it ends.
+#include <algorithm>
 #include <csignal>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +48,28 @@ TEST(ConsoleKeys, KeysWithoutACommandAtThePromptSendNothingButEscapeAndTextDo) {
     ASSERT_TRUE(session.console().sendKeys("y"));
     ASSERT_TRUE(session.waitForTarget("y", eventTimeout, sent));
     EXPECT_EQ(session.receivedByTarget().substr(sent), "x\x1by");
+}
+
+// The keyboard on descriptor 0, as it is for a user: the console sleeps on
+// the keys and the line together, so a key goes out at once. A loop that
+// looked at the keys only between its 100 ms waits would take some 75 ms for
+// each key typed 40 ms after the last was out (and its echo's chunk ended).
+TEST(ConsoleKeys, AKeyTypedOnASilentLineReachesTheTargetAtOnce) {
+    ConsoleOnTarget session;
+    ASSERT_TRUE(session.start());
+    session.console().waitForQuiet(eventTimeout);
+    std::vector<long long> took;
+    for (int key = 0; key < 9; ++key) {
+        std::this_thread::sleep_for(milliseconds(40));
+        const std::size_t sent = session.receivedCount();
+        const auto typed = Clock::now();
+        ASSERT_TRUE(session.console().sendKeys("k"));
+        ASSERT_TRUE(session.waitForTarget("k", eventTimeout, sent));
+        took.push_back(std::chrono::duration_cast<milliseconds>(Clock::now() - typed).count());
+    }
+    // The median: a loaded machine may hold up a key or two.
+    std::sort(took.begin(), took.end());
+    EXPECT_LT(took[4], 40) << took[0] << " to " << took[8] << " ms";
 }
 
 class HelpKey : public testing::TestWithParam<std::string_view> {};

@@ -228,10 +228,29 @@ TEST(OutsideFaults, APortPathOfMoreThan99CharactersIsKeptWhole) {
     EXPECT_EQ(line, "tolvanisPort=" + options.linkPath);
 }
 
+// Ctrl+Z from the shell's side, and fg after a while, as a job-control shell
+// does them. Nothing goes out while stopped.
+void suspendAndContinue(ConsoleOnTarget& session, milliseconds stopped) {
+    ConsoleProcess& console = session.console();
+    console.sendSignal(SIGTSTP);
+    // Stopped, with the terminal as the shell had it.
+    const auto deadline = Clock::now() + eventTimeout;
+    while (!console.terminalRestored() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    ASSERT_TRUE(console.terminalRestored());
+    std::this_thread::sleep_for(stopped / 2);
+    const std::size_t whileStopped = session.receivedCount();
+    std::this_thread::sleep_for(stopped / 2);
+    EXPECT_EQ(session.receivedCount(), whileStopped) << "stopped, the transfer waits";
+    ASSERT_TRUE(console.setTerminal(console.terminalBefore()));
+    console.sendSignal(SIGCONT);
+}
+
 TEST(OutsideFaults, SuspendedAndContinuedTheConsoleIsRawAgainAndItsTransferGoesOn) {
     TempFolder folder;
     const std::string path = folder.file("image.bin");
-    const std::string data = patternBytes(24 * 2048, 8);
+    const std::string data = patternBytes(40 * 2048, 8);
     ASSERT_TRUE(writeFile(path, data));
     sim::Options options;
     options.baud = 230400;
@@ -242,27 +261,24 @@ TEST(OutsideFaults, SuspendedAndContinuedTheConsoleIsRawAgainAndItsTransferGoesO
     ASSERT_TRUE(console.terminalRaw());
 
     const std::size_t mark = startDload(console, path);
-    ASSERT_TRUE(console.waitForScreen("*", eventTimeout, mark));
-    console.sendSignal(SIGCONT);  // a stray one, while running: no stop to measure
-    console.sendSignal(SIGTSTP);
-    // Stopped, with the terminal as the shell had it.
-    const auto deadline = Clock::now() + eventTimeout;
-    while (!console.terminalRestored() && Clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    ASSERT_TRUE(console.terminalRestored());
-    std::this_thread::sleep_for(milliseconds(200));
-    const std::size_t whileStopped = session.receivedCount();
-    std::this_thread::sleep_for(milliseconds(200));
-    EXPECT_EQ(session.receivedCount(), whileStopped) << "stopped, the transfer waits";
-
-    // fg: the shell sets its own mode back, then continues the job.
-    ASSERT_TRUE(console.setTerminal(console.terminalBefore()));
+    // Over a second into the transfer, a SIGCONT with no stop before it
+    // fails nothing. It is handled before the stop: a stop signal would
+    // discard it while still pending.
+    ASSERT_TRUE(console.waitForScreen(std::string(14, '*'), eventTimeout, mark));
     console.sendSignal(SIGCONT);
+    std::this_thread::sleep_for(milliseconds(300));
+    suspendAndContinue(session, milliseconds(400));
     ASSERT_TRUE(session.waitForPrompt(mark + 1, milliseconds(30000))) << console.screenSince(mark);
     EXPECT_TRUE(console.terminalRaw());
     EXPECT_EQ(console.screenSince(mark).find("transfer failed"), std::string::npos);
     EXPECT_EQ(textOf(session.target().readMemory(0x80010000, std::uint32_t(data.size()))), data);
+    // Again at the prompt: each Ctrl+Z gives the shell its terminal back.
+    suspendAndContinue(session, milliseconds(0));
+    const auto deadline = Clock::now() + eventTimeout;
+    while (!console.terminalRaw() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    EXPECT_TRUE(console.terminalRaw());
     // F10 F2 is a chord again, not text echoed by the terminal.
     EXPECT_EQ(session.quit(), 0);
     EXPECT_TRUE(console.terminalRestored());

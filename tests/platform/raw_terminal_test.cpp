@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -41,12 +42,15 @@ protected:
         ::close(slave);
     }
 
-    void start(const char* mode) {
+    // With ownTerminal, the pty is the probe's controlling terminal and the
+    // probe its foreground job, as the console is in a shell.
+    void start(const char* mode, bool ownTerminal = false) {
         int pipeFds[2];
         ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
         child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            if (ownTerminal && (setsid() < 0 || ioctl(slave, TIOCSCTTY, 0) != 0)) _exit(126);
             dup2(slave, STDIN_FILENO);
             dup2(pipeFds[1], STDOUT_FILENO);
             execl(RAW_TERMINAL_PROBE, RAW_TERMINAL_PROBE, mode, static_cast<char*>(nullptr));
@@ -153,10 +157,14 @@ TEST_F(ProbeOnPty, ExitWithoutTheDestructorStillRestores) {
 }
 
 TEST_F(ProbeOnPty, NormalModeForAnExternalCommand) {
-    start("normal-while");
+    start("normal-while", true);
     ASSERT_EQ(nextReport(), "raw");
     type("x");
     ASSERT_EQ(nextReport(), "normal");
+    EXPECT_TRUE(sameMode(currentMode(), original));
+    // A continue (fg) meanwhile leaves the command its normal mode.
+    ASSERT_EQ(kill(child, SIGCONT), 0);
+    usleep(100000);
     EXPECT_TRUE(sameMode(currentMode(), original));
     type("line\n");
     ASSERT_EQ(nextReport(), "raw again");
