@@ -14,9 +14,12 @@ using namespace e2e;
 
 class BatchEnd : public BatchRunTest {
 protected:
-    // A shell line whose command notes the pid of a child it leaves running.
+    // A shell line whose command leaves a child running that notes SIGTERM in
+    // the file "term" after a clean-up that takes a while, and lives on (only
+    // SIGKILL ends it); its pid in "pid" tells that it is ready.
     std::string lingeringShell() {
-        return "local ! sleep 30 & printf %s $! > " + folder.file("pid") + "; exec sleep 30\n";
+        return "local ! sh -c 'trap \"sleep 0.2; echo >" + folder.file("term") + "\" TERM; printf %s $$ >" +
+               folder.file("pid") + "; while :; do sleep 1; done' & exec sleep 30\n";
     }
     // Still there a second after the console ended (a zombie has ended).
     bool lingererAlive() const {
@@ -50,7 +53,9 @@ TEST_F(BatchEnd, TheTimeOutEndsAShellCommandAndAllItStarted) {
     EXPECT_EQ(run(target, {"--batch", "--timeout", "1", script("s.txt", lingeringShell())}), 3);
     EXPECT_LT(Clock::now() - started, milliseconds(4000));
     EXPECT_FALSE(lingererAlive());
+    EXPECT_EQ(readFile(folder.file("term")), "\n") << "told to end before it was killed";
     ASSERT_EQ(::unlink(folder.file("pid").c_str()), 0);
+    ASSERT_EQ(::unlink(folder.file("term").c_str()), 0);
 
     // SIGTERM the same, with its own status.
     ConsoleProcess console;
@@ -63,6 +68,7 @@ TEST_F(BatchEnd, TheTimeOutEndsAShellCommandAndAllItStarted) {
     console.sendSignal(SIGTERM);
     EXPECT_EQ(console.waitForExit(milliseconds(3000)), 128 + SIGTERM);
     EXPECT_FALSE(lingererAlive());
+    EXPECT_EQ(readFile(folder.file("term")), "\n");
 }
 
 TEST_F(BatchEnd, TheTimeOutCancelsATransferWithTheAbortByte) {
