@@ -89,7 +89,7 @@ TEST_F(BatchEnd, TheTargetsLinesGiveTheVerdict) {
     const std::string dump = script("s.txt", "dw 80000000 1\n");
     EXPECT_EQ(run(target, {"--batch", "--timeout=5", "--expect", "^8000000[0]: ", dump}), 0) << out();
     EXPECT_EQ(run(target, {"--batch", "--timeout=1", "--expect=never", "--expect=80000000", dump}), 3);
-    EXPECT_NE(out().find("--expect \"never\" not seen\n"), std::string::npos) << out();
+    EXPECT_NE(out().find(">> \ntimed out after 1 s\n--expect \"never\" not seen\n"), std::string::npos) << out();
     EXPECT_EQ(out().find("\"80000000\" not seen"), std::string::npos) << out();
     EXPECT_EQ(run(target, {"--batch", "--fail-on", "^80+: ", dump}), 5);
     EXPECT_NE(out().find("--fail-on \"^80+: \" matched the line: 80000000: "), std::string::npos) << out();
@@ -105,6 +105,7 @@ TEST_F(BatchEnd, TheTargetsLinesGiveTheVerdict) {
     EXPECT_EQ(run(target, {"--batch", "--fail-on=FAIL$", script("z.txt", "local sleep 20\n")}), 5);
     EXPECT_LT(Clock::now() - started, milliseconds(5000));
     speaker.join();
+    EXPECT_LT(out().find("RESULT: F"), out().find("--fail-on")) << "shown as it came: " << out();
 
     // Refused at the start: no valid pattern, or no way to end the wait.
     EXPECT_EQ(run(target, {"--batch", "--fail-on", "(", dump}), 1);
@@ -155,14 +156,17 @@ TEST_F(BatchEnd, TheLogIsNoHostFileAndTrapsAreNamed) {
         << out();
 }
 
-// Keys from a pipe or a file end the session once they have gone out.
+// Keys from a pipe or a file end the session once they have gone out and
+// the session's script is over.
 TEST_F(BatchEnd, KeysFromAFileEndTheSession) {
     sim::SimTarget target;
     ASSERT_TRUE(target.start());
     BatchRun keys;
     keys.input = script("keys.txt", "dw 80000000 1\r");
-    EXPECT_EQ(run(target, {}, keys, milliseconds(8000)), 0);
+    const std::string lines = script("s.txt", "local ! true\nlocal wait-prompt\nlocal echo script over\n");
+    EXPECT_EQ(run(target, {lines}, keys, milliseconds(8000)), 0);
     EXPECT_NE(out().find("80000000: "), std::string::npos) << out();
+    EXPECT_NE(out().find("script over"), std::string::npos) << out();
 }
 
 }  // namespace
