@@ -107,6 +107,18 @@ TEST_F(BatchEnd, TheTargetsLinesGiveTheVerdict) {
     speaker.join();
     EXPECT_LT(out().find("RESULT: F"), out().find("--fail-on")) << "shown as it came: " << out();
 
+    // What comes during the last line's sleep is all shown, a long text too.
+    std::string summary;
+    for (int check = 0; check < 20; ++check) summary += "check " + std::to_string(check) + " passed\r\n";
+    summary += "RESULT: PASS\r\n";
+    std::thread reporter([&] {
+        std::this_thread::sleep_for(milliseconds(700));
+        target.say(summary);
+    });
+    EXPECT_EQ(run(target, {"--batch", "--timeout=10", "--expect=PASS$", script("p.txt", "dw 80000000 1\nlocal sleep 2\n")}), 0);
+    reporter.join();
+    EXPECT_NE(out().find(summary), std::string::npos) << out();
+
     // Refused at the start: no valid pattern, or no way to end the wait.
     EXPECT_EQ(run(target, {"--batch", "--fail-on", "(", dump}), 1);
     EXPECT_NE(err().find("--fail-on \"(\" is no valid regular expression: "), std::string::npos) << err();

@@ -162,6 +162,7 @@ TEST(Reconnect, ABatchRunWithReconnectGoesOnWithItsScript) {
     cycle.join();
     const std::string shown = readFile(folder.file("out.txt"));
     EXPECT_NE(shown.find("port lost, waiting for it\nport back\n"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("port lost"), shown.rfind("port lost")) << "lost once: " << shown;
     EXPECT_NE(textOf(second.bytes(sim::Direction::ToTarget)).find("dw 80000004 1\n"), std::string::npos);
     EXPECT_NE(shown.find("80000004: "), std::string::npos) << shown;
 }
