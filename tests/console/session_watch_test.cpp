@@ -52,7 +52,8 @@ int concludeAfter(bool failedFirst) {
         return 101;
     }
     rig.watch.conclude(rig.console);
-    const bool shown = rig.screen.text.find("RESULT: FAIL\r\nmore\r\n--fail-on \"FAIL\" matched the line: RESULT: FAIL\n") != std::string::npos;
+    const std::string shownEnd = "RESULT: FAIL\r\nmore\r\n--fail-on \"FAIL\" matched the line: RESULT: FAIL\n";
+    const bool shown = rig.screen.text.find(shownEnd) != std::string::npos;
     if (failedFirst) return line.reads == 0 ? static_cast<int>(rig.watch.status()) : 102;
     return shown ? static_cast<int>(rig.watch.status()) : 103;
 }

@@ -89,7 +89,8 @@ TEST_F(BatchEnd, TheTargetsLinesGiveTheVerdict) {
     const std::string dump = script("s.txt", "dw 80000000 1\n");
     EXPECT_EQ(run(target, {"--batch", "--timeout=5", "--expect", "^8000000[0]: ", dump}), 0) << out();
     EXPECT_EQ(run(target, {"--batch", "--timeout=1", "--expect=never", "--expect=80000000", dump}), 3);
-    EXPECT_NE(out().find(">> \ntimed out after 1 s\n--expect \"never\" not seen\n"), std::string::npos) << out();
+    EXPECT_NE(out().find(">> \ntimed out after 1 s\n--expect \"never\" not seen\n"), std::string::npos)
+        << out();
     EXPECT_EQ(out().find("\"80000000\" not seen"), std::string::npos) << out();
     EXPECT_EQ(run(target, {"--batch", "--fail-on", "^80+: ", dump}), 5);
     EXPECT_NE(out().find("--fail-on \"^80+: \" matched the line: 80000000: "), std::string::npos) << out();
@@ -115,7 +116,8 @@ TEST_F(BatchEnd, TheTargetsLinesGiveTheVerdict) {
         std::this_thread::sleep_for(milliseconds(700));
         target.say(summary);
     });
-    EXPECT_EQ(run(target, {"--batch", "--timeout=10", "--expect=PASS$", script("p.txt", "dw 80000000 1\nlocal sleep 2\n")}), 0);
+    const std::string sleeps = script("p.txt", "dw 80000000 1\nlocal sleep 2\n");
+    EXPECT_EQ(run(target, {"--batch", "--timeout=10", "--expect=PASS$", sleeps}), 0);
     reporter.join();
     EXPECT_NE(out().find(summary), std::string::npos) << out();
 
