@@ -71,17 +71,25 @@ void stopWith(pid_t child) {
 }
 
 // SIGTERM to the group, then SIGKILL to what is left of it after the grace.
+// The shell often ends at once, while what it started is still cleaning up:
+// the grace lasts until the whole group has gone.
 int endGroup(pid_t child) {
     killpg(child, SIGTERM);
     killpg(child, SIGCONT);
     const auto killAt = std::chrono::steady_clock::now() + EndGrace;
     int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < killAt) {
+    bool reaped = false;
+    while (std::chrono::steady_clock::now() < killAt) {
+        if (!reaped) {
+            const pid_t done = waitpid(child, &status, WNOHANG);
+            reaped = done == child || (done < 0 && errno != EINTR);
+        }
+        // A group outlives its first process while any other is left in it.
+        if (reaped && killpg(child, 0) != 0) break;
         std::this_thread::sleep_for(LookInterval);
     }
-    // Whatever the command started and left in its group goes too.
     killpg(child, SIGKILL);
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (!reaped && waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return -1;
 }

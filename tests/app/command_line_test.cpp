@@ -86,6 +86,12 @@ TEST(CommandLine, AnotherOptionOfOursIsNoValue) {
     // Given with '=', the name is taken as written; other dash words are names.
     EXPECT_TRUE(parse({"--log=--batch"}).ok);
     EXPECT_EQ(parse({"--log", "-x.log"}).options.logPath, "-x.log");
+    // A pattern may well begin like a port or a baud rate.
+    const Parsed patterns =
+        parse({"--batch", "s.txt", "--timeout=5", "--expect", "-pass", "--fail-on", "-bad"});
+    ASSERT_TRUE(patterns.ok) << patterns.error;
+    EXPECT_EQ(patterns.options.expectPatterns, std::vector<std::string>{"-pass"});
+    EXPECT_EQ(patterns.options.failOnPatterns, std::vector<std::string>{"-bad"});
 }
 
 }  // namespace

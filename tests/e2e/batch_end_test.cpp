@@ -14,9 +14,12 @@ using namespace e2e;
 
 class BatchEnd : public BatchRunTest {
 protected:
-    // A shell line whose command notes the pid of a child it leaves running.
+    // A shell line whose command leaves a child running that notes SIGTERM in
+    // the file "term" after a clean-up that takes a while, and lives on (only
+    // SIGKILL ends it); its pid in "pid" tells that it is ready.
     std::string lingeringShell() {
-        return "local ! sleep 30 & printf %s $! > " + folder.file("pid") + "; exec sleep 30\n";
+        return "local ! sh -c 'trap \"sleep 0.2; echo >" + folder.file("term") + "\" TERM; printf %s $$ >" +
+               folder.file("pid") + "; while :; do sleep 1; done' & exec sleep 30\n";
     }
     // Still there a second after the console ended (a zombie has ended).
     bool lingererAlive() const {
@@ -50,7 +53,9 @@ TEST_F(BatchEnd, TheTimeOutEndsAShellCommandAndAllItStarted) {
     EXPECT_EQ(run(target, {"--batch", "--timeout", "1", script("s.txt", lingeringShell())}), 3);
     EXPECT_LT(Clock::now() - started, milliseconds(4000));
     EXPECT_FALSE(lingererAlive());
+    EXPECT_EQ(readFile(folder.file("term")), "\n") << "told to end before it was killed";
     ASSERT_EQ(::unlink(folder.file("pid").c_str()), 0);
+    ASSERT_EQ(::unlink(folder.file("term").c_str()), 0);
 
     // SIGTERM the same, with its own status.
     ConsoleProcess console;
@@ -63,6 +68,7 @@ TEST_F(BatchEnd, TheTimeOutEndsAShellCommandAndAllItStarted) {
     console.sendSignal(SIGTERM);
     EXPECT_EQ(console.waitForExit(milliseconds(3000)), 128 + SIGTERM);
     EXPECT_FALSE(lingererAlive());
+    EXPECT_EQ(readFile(folder.file("term")), "\n");
 }
 
 TEST_F(BatchEnd, TheTimeOutCancelsATransferWithTheAbortByte) {
@@ -83,7 +89,8 @@ TEST_F(BatchEnd, TheTargetsLinesGiveTheVerdict) {
     const std::string dump = script("s.txt", "dw 80000000 1\n");
     EXPECT_EQ(run(target, {"--batch", "--timeout=5", "--expect", "^8000000[0]: ", dump}), 0) << out();
     EXPECT_EQ(run(target, {"--batch", "--timeout=1", "--expect=never", "--expect=80000000", dump}), 3);
-    EXPECT_NE(out().find("--expect \"never\" not seen\n"), std::string::npos) << out();
+    EXPECT_NE(out().find(">> \ntimed out after 1 s\n--expect \"never\" not seen\n"), std::string::npos)
+        << out();
     EXPECT_EQ(out().find("\"80000000\" not seen"), std::string::npos) << out();
     EXPECT_EQ(run(target, {"--batch", "--fail-on", "^80+: ", dump}), 5);
     EXPECT_NE(out().find("--fail-on \"^80+: \" matched the line: 80000000: "), std::string::npos) << out();
@@ -99,6 +106,20 @@ TEST_F(BatchEnd, TheTargetsLinesGiveTheVerdict) {
     EXPECT_EQ(run(target, {"--batch", "--fail-on=FAIL$", script("z.txt", "local sleep 20\n")}), 5);
     EXPECT_LT(Clock::now() - started, milliseconds(5000));
     speaker.join();
+    EXPECT_LT(out().find("RESULT: F"), out().find("--fail-on")) << "shown as it came: " << out();
+
+    // What comes during the last line's sleep is all shown, a long text too.
+    std::string summary;
+    for (int check = 0; check < 20; ++check) summary += "check " + std::to_string(check) + " passed\r\n";
+    summary += "RESULT: PASS\r\n";
+    std::thread reporter([&] {
+        std::this_thread::sleep_for(milliseconds(700));
+        target.say(summary);
+    });
+    const std::string sleeps = script("p.txt", "dw 80000000 1\nlocal sleep 2\n");
+    EXPECT_EQ(run(target, {"--batch", "--timeout=10", "--expect=PASS$", sleeps}), 0);
+    reporter.join();
+    EXPECT_NE(out().find(summary), std::string::npos) << out();
 
     // Refused at the start: no valid pattern, or no way to end the wait.
     EXPECT_EQ(run(target, {"--batch", "--fail-on", "(", dump}), 1);
@@ -151,14 +172,17 @@ TEST_F(BatchEnd, TheLogIsNoHostFileAndTrapsAreNamed) {
         << out();
 }
 
-// Keys from a pipe or a file end the session once they have gone out.
+// Keys from a pipe or a file end the session once they have gone out and
+// the session's script is over.
 TEST_F(BatchEnd, KeysFromAFileEndTheSession) {
     sim::SimTarget target;
     ASSERT_TRUE(target.start());
     BatchRun keys;
     keys.input = script("keys.txt", "dw 80000000 1\r");
-    EXPECT_EQ(run(target, {}, keys, milliseconds(8000)), 0);
+    const std::string lines = script("s.txt", "local ! true\nlocal wait-prompt\nlocal echo script over\n");
+    EXPECT_EQ(run(target, {lines}, keys, milliseconds(8000)), 0);
     EXPECT_NE(out().find("80000000: "), std::string::npos) << out();
+    EXPECT_NE(out().find("script over"), std::string::npos) << out();
 }
 
 }  // namespace

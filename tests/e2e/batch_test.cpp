@@ -66,7 +66,7 @@ TEST_F(Batch, ATimeOutOrALostPortEndsTheRun) {
         std::this_thread::sleep_for(milliseconds(700));
         silent.closeMaster();
     });
-    EXPECT_EQ(run(silent, {"--batch", waits}), 4);
+    EXPECT_EQ(run(silent, {"--batch", "--fail-on=never", waits}), 4);
     vanish.join();
     EXPECT_NE(out().find("port lost\n"), std::string::npos) << out();
 }
@@ -166,6 +166,8 @@ TEST_F(Batch, ALogThatCannotBeKeptIsRefusedBeforeThePortOpens) {
     EXPECT_EQ(shown.find(warning), shown.rfind(warning)) << shown;
     EXPECT_NE(shown.find(warning), std::string::npos) << shown;
     EXPECT_NE(shown.find("80000004: "), std::string::npos) << shown;
+    EXPECT_EQ(run(target, {"--batch", "--log", "/dev/full", script("f.txt", "local load none.exe\n")}), 2)
+        << "a failed command outranks the log";
 }
 
 }  // namespace

@@ -95,7 +95,12 @@ public:
 // written is kept, whole and write by write.
 class RecordingPort final : public SerialPort, public Recorder {
 public:
-    bool open(const char*, std::int32_t) override { return true; }
+    bool open(const char*, std::int32_t) override {
+        ++opens;
+        const bool opened = !opensWhen || opensWhen(opens);
+        failure = opened ? OpenFailure::Unknown : failWith;
+        return opened;
+    }
     void close() override {}
     std::int32_t read(void* buffer, std::int32_t count) override {
         ++reads;
@@ -134,6 +139,11 @@ public:
     // How many bytes of a write of count go out (all when unset); a write
     // is kept in writes with those, an empty one when none did.
     std::function<std::int32_t(std::int32_t count)> accepts;
+    // Whether the n-th open (from 1) succeeds (every one when unset); a
+    // failing one tells failWith as its reason.
+    std::function<bool(int)> opensWhen;
+    OpenFailure failWith = OpenFailure::Unknown;
+    int opens = 0;
     std::string written;
     std::vector<std::string> writes;
     int reads = 0;
