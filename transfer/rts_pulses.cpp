@@ -119,10 +119,7 @@ void RtsPulses::afterRead(std::int32_t bytes) {
 }
 
 void RtsPulses::release() {
-    if (shared_) hurry();
-}
-
-void RtsPulses::hurry() {
+    if (!shared_) return;
     bool wake = false;
     {
         std::lock_guard<std::mutex> hold(shared_->lock);
@@ -134,7 +131,7 @@ void RtsPulses::hurry() {
 
 void RtsPulses::settle() {
     if (!shared_) return;
-    hurry();
+    release();
     Shared& shared = *shared_;
     std::unique_lock<std::mutex> hold(shared.lock);
     const Clock::time_point since = Clock::now();

@@ -45,7 +45,7 @@ public:
     // pulse thread they merge into one, at once after a lone byte (a target
     // may be waiting for it), after BatchHold without more bytes otherwise.
     void afterRead(std::int32_t bytes);
-    // The block's data is in: its last pulse goes out now.
+    // The block's data is in: a pulse held over for more bytes goes out now.
     void release();
     // Waits until the last pulse asked for is over (bounded): the exchange
     // ends only then. Between blocks the pulses are not waited for: the last
@@ -63,8 +63,6 @@ private:
     struct Shared;
     // The pulse thread: one pulse for whatever was asked for since its last.
     static void run(SerialPort* port, const std::shared_ptr<Shared>& shared);
-    // Ends a hold on the pulse thread, so that its pulse goes out now.
-    void hurry();
 
     SerialPort* port_;
     PulseMode mode_;
