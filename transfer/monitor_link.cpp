@@ -129,6 +129,12 @@ bool TransferJob::streamFromTarget(SerialPort* port, std::uint32_t address, std:
         const std::uint32_t count = remaining < BlockSize ? remaining : BlockSize;
         const bool cancelled = isCancelled();
         if (!blockCodec.receiveBlock(port, this, pulses, requested)) return false;
+        // A long stop while the block came: the monitor has left the
+        // exchange, and a "Y" would reach its command line.
+        if (isCancelled() && stopSeen_) {
+            sendAbortByte(port);
+            return false;
+        }
         // Kept before its "Y", so that the next block's request can leave
         // with the "Y": a block whose "Y" did not go out is taken back.
         const bool writeOk = writeExactly(blockCodec.buffer, count);
